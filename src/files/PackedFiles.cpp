@@ -227,6 +227,8 @@ public:
         return true;
     }
 
+    const TStringNomFitx& Ultima() const { return ruta_; }
+
     int archivos = 0;
     DString err;
 
@@ -538,7 +540,6 @@ bool Desen_TAR_Monitor(const TStringNomFitx& tar, TStringNomFitx& destination, D
     }
     TZipDestino out;
     if (!out.Abre(destination.c_str())) {
-        TStringNomFitx first;
         err = DString("Error creating file=") + destination + " from tar file=" + tar;
         Registra_Fallo("Desen_TAR_Monitor", err, std::strerror(out.Error()));
         return false;
@@ -562,7 +563,7 @@ bool Desen_TAR_Monitor(const TStringNomFitx& tar, TStringNomFitx& destination, D
     }
     if (monitor) {
         monitor->npasos = monitor->total.load();
-        SetStrMonitorState(monitor, sink.archivos, destination);
+        SetStrMonitorState(monitor, sink.archivos, sink.Ultima());
     }
     return true;
 }

@@ -29,13 +29,21 @@ locale_t CLocale() {
     return c;
 }
 
-bool IsSpace(char c) { return c == ' '; }
-bool IsSpaceTab(char c) { return c == ' ' || c == '\t'; }
-bool IsCrLf(char c) { return c == '\r' || c == '\n'; }
+bool IsSpace(char c) {
+    return c == ' ';
+}
+bool IsSpaceTab(char c) {
+    return c == ' ' || c == '\t';
+}
+bool IsCrLf(char c) {
+    return c == '\r' || c == '\n';
+}
 bool IsAsciiAlnum(unsigned char c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
-bool IsWordByte(unsigned char c) { return IsAsciiAlnum(c) || c == '_'; }
+bool IsWordByte(unsigned char c) {
+    return IsAsciiAlnum(c) || c == '_';
+}
 int HexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -44,7 +52,9 @@ int HexValue(char c) {
 }
 const char kHexDigits[] = "0123456789ABCDEF";
 
-int SafeLen(const char* s) { return s ? static_cast<int>(std::strlen(s)) : 0; }
+int SafeLen(const char* s) {
+    return s ? static_cast<int>(std::strlen(s)) : 0;
+}
 
 // Transforms UTF-8 text code point by code point, remembering for every output byte the offset
 // of the input byte it came from (so positions found in the output map back to the input).
@@ -67,7 +77,8 @@ std::string MapUtf8(const char* s, int len, Map map, std::vector<int>* offsets =
             map(cp, out);
         }
         if (offsets)
-            for (size_t k = before; k < out.size(); k++) offsets->push_back(i);
+            for (size_t k = before; k < out.size(); k++)
+                offsets->push_back(i);
         i += static_cast<int>(n);
     }
     if (offsets) offsets->push_back(len);
@@ -80,23 +91,36 @@ void PutCodePoint(utf8proc_int32_t cp, std::string& out) {
     out.append(reinterpret_cast<const char*>(buf), static_cast<size_t>(n));
 }
 
-void Upper(utf8proc_int32_t cp, std::string& out) { PutCodePoint(utf8proc_toupper(cp), out); }
-void Lower(utf8proc_int32_t cp, std::string& out) { PutCodePoint(utf8proc_tolower(cp), out); }
+// Simple upper-case mapping. U+00DF has none (its full mapping is "SS"); the library maps it to
+// U+1E9E, which is not the simple mapping.
+utf8proc_int32_t ToUpper(utf8proc_int32_t cp) {
+    return cp == 0xDF ? cp : utf8proc_toupper(cp);
+}
+void Upper(utf8proc_int32_t cp, std::string& out) {
+    PutCodePoint(ToUpper(cp), out);
+}
+void Lower(utf8proc_int32_t cp, std::string& out) {
+    PutCodePoint(utf8proc_tolower(cp), out);
+}
 
 // Base letter of an accented character (its canonical decomposition without marks).
 void StripAccent(utf8proc_int32_t cp, std::string& out) {
     utf8proc_int32_t dec[8];
     int last_boundclass = 0;
-    utf8proc_ssize_t n = utf8proc_decompose_char(cp, dec, 8, static_cast<utf8proc_option_t>(UTF8PROC_DECOMPOSE | UTF8PROC_STRIPMARK),
-                                                 &last_boundclass);
+    utf8proc_ssize_t n = utf8proc_decompose_char(
+        cp, dec, 8, static_cast<utf8proc_option_t>(UTF8PROC_DECOMPOSE | UTF8PROC_STRIPMARK),
+        &last_boundclass);
     if (n <= 0 || n > 8) {
         PutCodePoint(cp, out);
         return;
     }
-    for (utf8proc_ssize_t k = 0; k < n; k++) PutCodePoint(dec[k], out);
+    for (utf8proc_ssize_t k = 0; k < n; k++)
+        PutCodePoint(dec[k], out);
 }
 
-std::string UpperCopy(const char* s) { return MapUtf8(s, SafeLen(s), Upper); }
+std::string UpperCopy(const char* s) {
+    return MapUtf8(s, SafeLen(s), Upper);
+}
 
 // First code point of s: its byte count (0 for an empty text).
 int FirstCodePointLen(const char* s, int len) {
@@ -124,7 +148,8 @@ int ClampInt(long long v) {
 }
 
 double ParseDouble(const char* s, bool comma_decimal, bool percent) {
-    while (IsSpaceTab(*s)) s++;
+    while (IsSpaceTab(*s))
+        s++;
     const char* end = nullptr;
     double v = 0;
     if (std::strchr(s, 'e') || std::strchr(s, 'E')) {
@@ -138,7 +163,8 @@ double ParseDouble(const char* s, bool comma_decimal, bool percent) {
             neg = true;
             p++;
         }
-        while (*p >= '0' && *p <= '9') v = v * 10 + (*p++ - '0');
+        while (*p >= '0' && *p <= '9')
+            v = v * 10 + (*p++ - '0');
         if (*p == (comma_decimal ? ',' : '.')) {
             p++;
             double scale = 0.1;
@@ -155,46 +181,36 @@ double ParseDouble(const char* s, bool comma_decimal, bool percent) {
 }
 
 // Fixed-point text of x with p digits after ".", rounded half away from zero, "0" for zero.
+// The digits come from the scaled value x * 10^p, so that 2.25 gives "2.3" and not the "2.2" that
+// digit-by-digit extraction of a rounded binary fraction would give.
 std::string FormatFixed(double x, int p) {
     if (std::isnan(x)) return "nan";
     if (std::isinf(x)) return x < 0 ? "-inf" : "inf";
-    double r = 5.0 * std::pow(10.0, -(p + 1));
-    if (x > r / 100)
-        x += r;
-    else if (x < -r / 100)
-        x -= r;
+    bool neg = x < 0;
+    long double ax = neg ? -static_cast<long double>(x) : static_cast<long double>(x);
+    long double scaled = ax * std::pow(10.0L, p);
     std::string out;
-    if (x < 0) {
-        out.push_back('-');
-        x = -x;
-    }
-    double ip = std::trunc(x);
-    char buf[400];
-    if (ip < 9.2e18) {
-        std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(ip));
+    if (scaled + 0.5L < 9.0e18L) {
+        auto n = static_cast<unsigned long long>(scaled + 0.5L);
+        std::string digits = std::to_string(n);
+        if (static_cast<int>(digits.size()) <= p)
+            digits.insert(0, static_cast<size_t>(p) + 1 - digits.size(), '0');
+        out = digits.substr(0, digits.size() - static_cast<size_t>(p));
+        if (p > 0) out += "." + digits.substr(digits.size() - static_cast<size_t>(p));
     } else {
+        char buf[400];
         locale_t old = uselocale(CLocale());
-        std::snprintf(buf, sizeof buf, "%.0f", ip);
+        std::snprintf(buf, sizeof buf, "%.*Lf", std::min(p, 40), ax);
         uselocale(old);
+        out = buf;
     }
-    out += buf;
-    if (p > 0) {
-        out.push_back('.');
-        double frac = x - ip;
-        for (int i = 0; i < p; i++) {
-            frac *= 10;
-            int d = static_cast<int>(frac);
-            if (d < 0) d = 0;
-            if (d > 9) d = 9;
-            out.push_back(static_cast<char>('0' + d));
-            frac -= d;
-        }
-    }
-    if (out.find_first_not_of("-0.") == std::string::npos) out = "0";
-    return out;
+    if (out.find_first_not_of("0.") == std::string::npos) return "0";
+    return neg ? "-" + out : out;
 }
 
-bool InSet(const char* set, char c) { return c != 0 && set && std::strchr(set, c) != nullptr; }
+bool InSet(const char* set, char c) {
+    return c != 0 && set && std::strchr(set, c) != nullptr;
+}
 
 bool WholeWordAt(const char* s, int len, int pos, int end) {
     if (pos > 0 && IsWordByte(static_cast<unsigned char>(s[pos - 1]))) return false;
@@ -286,11 +302,21 @@ void DString::Libera() {
     texto_ = nullptr;
 }
 
-int CDString::Length() const { return texto_ ? static_cast<int>(std::strlen(texto_)) : 0; }
-int CDString::Capacidad() const { return texto_ ? header()->capacidad : 0; }
-uint16_t CDString::Codepage() const { return texto_ ? header()->codepage : DUString::default_codepage; }
-uint8_t CDString::Precision() const { return texto_ ? header()->precision : 1; }
-uint8_t CDString::DecimalFlag() const { return texto_ ? header()->decimal_flag : 0; }
+int CDString::Length() const {
+    return texto_ ? static_cast<int>(std::strlen(texto_)) : 0;
+}
+int CDString::Capacidad() const {
+    return texto_ ? header()->capacidad : 0;
+}
+uint16_t CDString::Codepage() const {
+    return texto_ ? header()->codepage : DUString::default_codepage;
+}
+uint8_t CDString::Precision() const {
+    return texto_ ? header()->precision : 1;
+}
+uint8_t CDString::DecimalFlag() const {
+    return texto_ ? header()->decimal_flag : 0;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Construction and assignment
@@ -306,10 +332,16 @@ DString::DString(const wchar_t* w) {
     if (w && *w) *this = Utf8FromWide(w);
 }
 
-DString::DString(int n) { itoa(n); }
+DString::DString(int n) {
+    itoa(n);
+}
 
-DString& DString::operator=(const DString& o) { return *this = o.c_str(); }
-DString& DString::operator=(const CDString& o) { return *this = o.c_str(); }
+DString& DString::operator=(const DString& o) {
+    return *this = o.c_str();
+}
+DString& DString::operator=(const CDString& o) {
+    return *this = o.c_str();
+}
 
 DString& DString::operator=(DString&& o) noexcept {
     CDString::operator=(std::move(o));
@@ -362,7 +394,9 @@ DString& DString::Append(const char* s, int n) {
     return *this;
 }
 
-DString& DString::operator+=(const char* s) { return Append(s, SafeLen(s)); }
+DString& DString::operator+=(const char* s) {
+    return Append(s, SafeLen(s));
+}
 
 DString& DString::operator+=(char c) {
     int len = Length();
@@ -401,7 +435,9 @@ DString& DString::operator<<(long long v) {
     return *this += buf;
 }
 
-DString& DString::operator<<(unsigned long long v) { return *this << static_cast<long long>(v); }
+DString& DString::operator<<(unsigned long long v) {
+    return *this << static_cast<long long>(v);
+}
 
 DString& DString::operator<<(unsigned int v) {
     char buf[16];
@@ -415,7 +451,9 @@ DString& DString::operator<<(unsigned long v) {
     return *this += buf;
 }
 
-DString& DString::operator<<(double v) { return *this += FormatFixed(v, Precision()).c_str(); }
+DString& DString::operator<<(double v) {
+    return *this += FormatFixed(v, Precision()).c_str();
+}
 
 DString operator+(const CDString& a, const CDString& b) {
     DString r(a);
@@ -500,7 +538,8 @@ int CDString::ahextoi() const {
     const char* p = c_str();
     if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) p += 2;
     unsigned int v = 0;
-    for (int d; (d = HexValue(*p)) >= 0; p++) v = v * 16 + static_cast<unsigned int>(d);
+    for (int d; (d = HexValue(*p)) >= 0; p++)
+        v = v * 16 + static_cast<unsigned int>(d);
     return static_cast<int>(v);
 }
 
@@ -538,9 +577,11 @@ namespace {
 DString TakeWord(DString& s) {
     const char* p = s.c_str();
     int i = 0;
-    while (p[i] == ' ') i++;
+    while (p[i] == ' ')
+        i++;
     int start = i;
-    while (p[i] && p[i] != ' ') i++;
+    while (p[i] && p[i] != ' ')
+        i++;
     DString word(p + start, i - start);
     if (p[i] == ' ') i++;
     s.SkipFirsts(i);
@@ -593,9 +634,13 @@ char CDString::Ultimo_Caracter() const {
     return len ? texto_[len - 1] : 0;
 }
 
-int Dstrcmp(const char* a, const char* b) { return std::strcmp(a ? a : "", b ? b : ""); }
+int Dstrcmp(const char* a, const char* b) {
+    return std::strcmp(a ? a : "", b ? b : "");
+}
 
-int CDString::Strcmp(const char* s) const { return Dstrcmp(texto_, s); }
+int CDString::Strcmp(const char* s) const {
+    return Dstrcmp(texto_, s);
+}
 
 int Dstrcmpi(const char* a, const char* b) {
     if (!a) a = "";
@@ -612,9 +657,13 @@ int Dstrncmpi(const char* a, const char* b, int n) {
     return ua.compare(ub);
 }
 
-int CDString::Strcmpi(const char* s) const { return Dstrcmpi(texto_, s); }
+int CDString::Strcmpi(const char* s) const {
+    return Dstrcmpi(texto_, s);
+}
 
-int CDString::CompareNoCase(const wchar_t* s) const { return Strcmpi(Utf8FromWide(s ? s : L"").c_str()); }
+int CDString::CompareNoCase(const wchar_t* s) const {
+    return Strcmpi(Utf8FromWide(s ? s : L"").c_str());
+}
 
 bool CDString::StartsWith(const char* prefix, bool case_sensitive) const {
     int n = SafeLen(prefix);
@@ -688,7 +737,9 @@ int CDString::strstr_inv(const char* s) const {
     return -1;
 }
 
-int CDString::strstri(const char* s) const { return strstrpos(s, 0, false, true, false); }
+int CDString::strstri(const char* s) const {
+    return strstrpos(s, 0, false, true, false);
+}
 
 int CDString::strstrpos(const char* pattern, int from, bool whole_word, bool ignore_case,
                         bool ignore_accents) const {
@@ -718,7 +769,8 @@ int CDString::strstrpos(const char* pattern, int from, bool whole_word, bool ign
         if (offsets) {
             offsets->clear();
             if (ignore_accents && ignore_case) {
-                for (int o : second) offsets->push_back(first[static_cast<size_t>(o)]);
+                for (int o : second)
+                    offsets->push_back(first[static_cast<size_t>(o)]);
             } else {
                 *offsets = ignore_accents ? first : second;
             }
@@ -729,7 +781,8 @@ int CDString::strstrpos(const char* pattern, int from, bool whole_word, bool ign
     std::string hay = transform(s, len, &offsets);
     std::string pat = transform(pattern ? pattern : "", plen, nullptr);
     size_t start = 0;
-    while (start < offsets.size() && offsets[start] < from) start++;
+    while (start < offsets.size() && offsets[start] < from)
+        start++;
     for (;;) {
         size_t p = hay.find(pat, start);
         if (p == std::string::npos) return -1;
@@ -748,13 +801,16 @@ int CDString::search(const char* pattern) const {
     if (m == 0) return 0;
     if (m > n) return -1;
     int skip[256];
-    for (int& k : skip) k = m;
+    for (int& k : skip)
+        k = m;
     const auto* pat = reinterpret_cast<const unsigned char*>(pattern);
     const auto* txt = reinterpret_cast<const unsigned char*>(texto_);
-    for (int i = 0; i < m - 1; i++) skip[pat[i]] = m - 1 - i;
+    for (int i = 0; i < m - 1; i++)
+        skip[pat[i]] = m - 1 - i;
     for (int i = 0; i <= n - m; i += skip[txt[i + m - 1]]) {
         int j = m - 1;
-        while (j >= 0 && txt[i + j] == pat[j]) j--;
+        while (j >= 0 && txt[i + j] == pat[j])
+            j--;
         if (j < 0) return i;
     }
     return -1;
@@ -779,7 +835,9 @@ DString CDString::SubString(int from, int to) const {
     return DString(texto_ + from, to - from);
 }
 
-DString CDString::SubString(int from) const { return SubString(from, Length()); }
+DString CDString::SubString(int from) const {
+    return SubString(from, Length());
+}
 
 DString CDString::Mid(int index, int n) const {
     int len = Length();
@@ -828,7 +886,8 @@ void CDString::Separa_En_Palabras(const char* separators, VectorS<DString>& out,
 void CDString::Separa_En_Palabras_SinEspacios(const char* separators, VectorS<DString>& out, int max_words,
                                               bool keep_empty) const {
     Separa_En_Palabras(separators, out, max_words, keep_empty, true);
-    for (int i = 0; i < out.Numero(); i++) out[i + out.Base()].Saca_Espacios_AntesDespues();
+    for (int i = 0; i < out.Numero(); i++)
+        out[i + out.Base()].Saca_Espacios_AntesDespues();
 }
 
 bool CDString::Separa_en_Dos_Por(DString& left, DString& right, char c) const {
@@ -922,7 +981,9 @@ bool DString::SkipEndsWith(const char* suffix) {
     return true;
 }
 
-void DString::Elimina_Ultimo() { SkipLasts(1); }
+void DString::Elimina_Ultimo() {
+    SkipLasts(1);
+}
 
 int DString::Caracter_Final(char c) {
     int pos = c ? strchr(0, c) : -1;
@@ -1014,21 +1075,30 @@ namespace {
 template <class Pred> void TrimBoth(DString& d, Pred pred) {
     int len = d.Length();
     int end = len;
-    while (end > 0 && pred(d.c_str()[end - 1])) end--;
+    while (end > 0 && pred(d.c_str()[end - 1]))
+        end--;
     if (end < len) d.SkipLasts(len - end);
     int start = 0;
-    while (start < end && pred(d.c_str()[start])) start++;
+    while (start < end && pred(d.c_str()[start]))
+        start++;
     d.SkipFirsts(start);
 }
 } // namespace
 
-void DString::Saca_Espacios_AntesDespues() { TrimBoth(*this, IsSpace); }
-void DString::Saca_EspaciosTabs_AntesDespues() { TrimBoth(*this, IsSpaceTab); }
-void DString::Saca_Returns_AntesDespues() { TrimBoth(*this, IsCrLf); }
+void DString::Saca_Espacios_AntesDespues() {
+    TrimBoth(*this, IsSpace);
+}
+void DString::Saca_EspaciosTabs_AntesDespues() {
+    TrimBoth(*this, IsSpaceTab);
+}
+void DString::Saca_Returns_AntesDespues() {
+    TrimBoth(*this, IsCrLf);
+}
 
 void DString::TrimLeft() {
     int start = 0;
-    while (IsSpaceTab(c_str()[start])) start++;
+    while (IsSpaceTab(c_str()[start]))
+        start++;
     SkipFirsts(start);
 }
 
@@ -1088,7 +1158,7 @@ void CapitaliseLetters(DString& d, bool every_word) {
     std::string out = MapUtf8(d.c_str(), d.Length(), [&](utf8proc_int32_t cp, std::string& o) {
         bool letter = IsLetterCp(cp);
         if (letter && at_word_start && !done) {
-            PutCodePoint(utf8proc_toupper(cp), o);
+            PutCodePoint(ToUpper(cp), o);
             if (!every_word) done = true;
         } else {
             PutCodePoint(cp, o);
@@ -1099,8 +1169,12 @@ void CapitaliseLetters(DString& d, bool every_word) {
 }
 } // namespace
 
-void DString::Primera_Letra_Mayusculas() { CapitaliseLetters(*this, false); }
-void DString::ProperCase() { CapitaliseLetters(*this, true); }
+void DString::Primera_Letra_Mayusculas() {
+    CapitaliseLetters(*this, false);
+}
+void DString::ProperCase() {
+    CapitaliseLetters(*this, true);
+}
 
 // ---------------------------------------------------------------------------------------------
 // Encodings
@@ -1196,9 +1270,11 @@ void DString::InsertGroupSeparators(char separator, int group) {
     // Only the integer digits are grouped: a sign before them and anything after them stay.
     int start = (texto_[0] == '-' || texto_[0] == '+') ? 1 : 0;
     int end = start;
-    while (texto_[end] >= '0' && texto_[end] <= '9') end++;
+    while (texto_[end] >= '0' && texto_[end] <= '9')
+        end++;
     char sep[2] = {separator, 0};
-    for (int pos = end - group; pos > start; pos -= group) Inserta(sep, pos);
+    for (int pos = end - group; pos > start; pos -= group)
+        Inserta(sep, pos);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1212,7 +1288,8 @@ DString Utf8FromWide(const wchar_t* w) {
         if (c >= 0xD800 && c <= 0xDBFF) {
             auto next = static_cast<uint32_t>(p[1]);
             if (next >= 0xDC00 && next <= 0xDFFF) {
-                PutCodePoint(static_cast<utf8proc_int32_t>(0x10000 + ((c - 0xD800) << 10) + (next - 0xDC00)), out);
+                PutCodePoint(static_cast<utf8proc_int32_t>(0x10000 + ((c - 0xD800) << 10) + (next - 0xDC00)),
+                             out);
                 p++;
             } else {
                 out.push_back('?');
@@ -1265,14 +1342,20 @@ DUString& DUString::operator=(const DUString& o) {
     return *this;
 }
 
-DUString::~DUString() { delete[] texto_; }
+DUString::~DUString() {
+    delete[] texto_;
+}
 
-int DUString::Length() const { return texto_ ? static_cast<int>(std::wcslen(texto_)) : 0; }
+int DUString::Length() const {
+    return texto_ ? static_cast<int>(std::wcslen(texto_)) : 0;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Binary values
 
-DStringB::DStringB(const DStringB& o) : DString(), flag(o.flag) { SetBin(o.Data(), o.LengthB()); }
+DStringB::DStringB(const DStringB& o) : DString(), flag(o.flag) {
+    SetBin(o.Data(), o.LengthB());
+}
 
 DStringB& DStringB::operator=(const DStringB& o) {
     if (this != &o) {
@@ -1284,7 +1367,9 @@ DStringB& DStringB::operator=(const DStringB& o) {
     return *this;
 }
 
-int DStringB::LengthB() const { return longitud_ >= 0 ? std::min(longitud_, std::max(Capacidad(), 0)) : Length(); }
+int DStringB::LengthB() const {
+    return longitud_ >= 0 ? std::min(longitud_, std::max(Capacidad(), 0)) : Length();
+}
 
 void DStringB::SetBin(const void* data, int n) {
     Vacia();
@@ -1301,7 +1386,8 @@ void DStringB::AddBinToken(const void* data, int n, bool reverse) {
     const auto* src = static_cast<const char*>(data);
     std::string copy(src, static_cast<size_t>(n)); // data may live in this very block
     Incre_A(len + n, true);
-    for (int i = 0; i < n; i++) texto_[len + i] = copy[static_cast<size_t>(reverse ? n - 1 - i : i)];
+    for (int i = 0; i < n; i++)
+        texto_[len + i] = copy[static_cast<size_t>(reverse ? n - 1 - i : i)];
     texto_[len + n] = 0;
     longitud_ = len + n;
 }
@@ -1309,7 +1395,8 @@ void DStringB::AddBinToken(const void* data, int n, bool reverse) {
 unsigned char DStringB::Checksum() const {
     unsigned char x = 0;
     const unsigned char* p = Data();
-    for (int i = 0, n = LengthB(); i < n; i++) x ^= p[i];
+    for (int i = 0, n = LengthB(); i < n; i++)
+        x ^= p[i];
     return x;
 }
 
@@ -1334,7 +1421,8 @@ bool DStringB::DecodificaHex() {
 // ---------------------------------------------------------------------------------------------
 // In-place word splitter
 
-TPalabrasStr::TPalabrasStr(DString& text, const char* separators, int max_words, bool keep_empty, bool quotes) {
+TPalabrasStr::TPalabrasStr(DString& text, const char* separators, int max_words, bool keep_empty,
+                           bool quotes) {
     char* s = text.Buffer();
     if (!s) return;
     int len = text.Length();
@@ -1381,4 +1469,6 @@ void TPalabrasStr::Anyade(char* word) {
     palabras_[numero_++] = word;
 }
 
-const char* TPalabrasStr::operator[](int i) const { return i >= 0 && i < numero_ ? palabras_[i] : ""; }
+const char* TPalabrasStr::operator[](int i) const {
+    return i >= 0 && i < numero_ ? palabras_[i] : "";
+}

@@ -18,9 +18,9 @@ template <class T> class VectorS;
 
 // Header in front of the text bytes of every block.
 struct DStringHeader {
-    int32_t capacidad;  // text bytes the block can hold (the terminator is extra)
-    uint16_t codepage;  // copied from DUString::default_codepage at first allocation
-    uint8_t precision;  // digits after the decimal mark when appending floating-point numbers
+    int32_t capacidad; // text bytes the block can hold (the terminator is extra)
+    uint16_t codepage; // copied from DUString::default_codepage at first allocation
+    uint8_t precision; // digits after the decimal mark when appending floating-point numbers
     uint8_t decimal_flag;
 };
 
@@ -159,7 +159,7 @@ public:
     char operator[](int n) const { return CDString::operator[](n); }
     char* Buffer() { return texto_; } // null for the null text
     using CDString::Incre_A;
-    void Vacia(); // empties, keeping the block
+    void Vacia();  // empties, keeping the block
     void Libera(); // frees the block: back to the null text
 
     // Appending.
@@ -252,14 +252,30 @@ DString operator+(const CDString& a, const char* b);
 DString operator+(const char* a, const CDString& b);
 DString operator+(const CDString& a, char b);
 
-inline bool operator==(const CDString& a, const CDString& b) { return a.Strcmp(b) == 0; }
-inline bool operator==(const CDString& a, const char* b) { return a.Strcmp(b) == 0; }
-inline bool operator==(const char* a, const CDString& b) { return b.Strcmp(a) == 0; }
-inline bool operator!=(const CDString& a, const CDString& b) { return a.Strcmp(b) != 0; }
-inline bool operator!=(const CDString& a, const char* b) { return a.Strcmp(b) != 0; }
-inline bool operator!=(const char* a, const CDString& b) { return b.Strcmp(a) != 0; }
-inline bool operator<(const CDString& a, const CDString& b) { return a.Strcmp(b) < 0; }
-inline bool operator>(const CDString& a, const CDString& b) { return a.Strcmp(b) > 0; }
+inline bool operator==(const CDString& a, const CDString& b) {
+    return a.Strcmp(b) == 0;
+}
+inline bool operator==(const CDString& a, const char* b) {
+    return a.Strcmp(b) == 0;
+}
+inline bool operator==(const char* a, const CDString& b) {
+    return b.Strcmp(a) == 0;
+}
+inline bool operator!=(const CDString& a, const CDString& b) {
+    return a.Strcmp(b) != 0;
+}
+inline bool operator!=(const CDString& a, const char* b) {
+    return a.Strcmp(b) != 0;
+}
+inline bool operator!=(const char* a, const CDString& b) {
+    return b.Strcmp(a) != 0;
+}
+inline bool operator<(const CDString& a, const CDString& b) {
+    return a.Strcmp(b) < 0;
+}
+inline bool operator>(const CDString& a, const CDString& b) {
+    return a.Strcmp(b) > 0;
+}
 
 // Byte-order comparison with the rules of Strcmp (null reads as "").
 int Dstrcmp(const char* a, const char* b);

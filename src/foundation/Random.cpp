@@ -7,9 +7,9 @@
 namespace {
 std::mutex random_lock;
 std::mt19937& Engine() {
-    static std::mt19937 engine(static_cast<uint32_t>(
-        std::chrono::system_clock::now().time_since_epoch().count() ^
-        std::chrono::steady_clock::now().time_since_epoch().count()));
+    static std::mt19937 engine(
+        static_cast<uint32_t>(std::chrono::system_clock::now().time_since_epoch().count() ^
+                              std::chrono::steady_clock::now().time_since_epoch().count()));
     return engine;
 }
 } // namespace

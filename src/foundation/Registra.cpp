@@ -11,7 +11,8 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-const char* const TRACE_LINE = "=====================================================================================================================================";
+const char* const TRACE_LINE = "============================================================================="
+                               "========================================================";
 std::atomic<bool> server_login_check_test_mode{false};
 
 namespace {
@@ -218,14 +219,20 @@ DString Registra_GetDataFolder() {
     return DString(State().data_folder.c_str());
 }
 
-void SetRegistraComun(TRegistra* log) { registra_comun.store(log); }
-TRegistra* GetRegistraComun() { return registra_comun.load(); }
+void SetRegistraComun(TRegistra* log) {
+    registra_comun.store(log);
+}
+TRegistra* GetRegistraComun() {
+    return registra_comun.load();
+}
 
 void RegistraComun(const char* text, bool with_date) {
     if (TRegistra* r = registra_comun.load()) r->Reg(text, with_date);
 }
 
-void RegistraGPS_c(const char* text, bool with_date) { RegistraGPS.Reg(text, with_date); }
+void RegistraGPS_c(const char* text, bool with_date) {
+    RegistraGPS.Reg(text, with_date);
+}
 
 DString Get_header_app() {
     std::lock_guard<std::mutex> hold(State().lock);
@@ -290,7 +297,9 @@ void CustomRegistraSeparator() {
     CustomRegistraComun("");
 }
 
-void CustomRegistraSeparatorCompact() { CustomRegistraComun(TRACE_LINE); }
+void CustomRegistraSeparatorCompact() {
+    CustomRegistraComun(TRACE_LINE);
+}
 
 void CustomRegistraLanguagesList() {
     CustomRegistraComun("");
@@ -301,10 +310,11 @@ void CustomRegistraLanguagesCodes() {
     static const struct {
         const char* name;
         int code;
-    } languages[] = {{"wxLANGUAGE_ENGLISH=", 58},  {"wxLANGUAGE_SPANISH=", 178}, {"wxLANGUAGE_FRENCH=", 80},
-                     {"wxLANGUAGE_GERMAN=", 89},   {"wxLANGUAGE_CATALAN=", 44},  {"wxLANGUAGE_POLISH=", 151},
-                     {"wxLANGUAGE_HEBREW=", 100},  {"wxLANGUAGE_ITALIAN=", 110}, {"wxLANGUAGE_DUTCH=", 56},
-                     {"wxLANGUAGE_PORTUGUESE=", 152}};
+    } languages[] = {{"wxLANGUAGE_ENGLISH=", 58}, {"wxLANGUAGE_SPANISH=", 178},
+                     {"wxLANGUAGE_FRENCH=", 80},  {"wxLANGUAGE_GERMAN=", 89},
+                     {"wxLANGUAGE_CATALAN=", 44}, {"wxLANGUAGE_POLISH=", 151},
+                     {"wxLANGUAGE_HEBREW=", 100}, {"wxLANGUAGE_ITALIAN=", 110},
+                     {"wxLANGUAGE_DUTCH=", 56},   {"wxLANGUAGE_PORTUGUESE=", 152}};
     CustomRegistraComun("");
     CustomRegistraComun(TRACE_LINE);
     for (const auto& l : languages) {
@@ -320,12 +330,15 @@ void InitTrace() {
     ResetErrorFlags();
     static const char alphabet[] = "0123456789ABCDEFGHIJKLMNOPQRSTUV";
     char tag[4];
-    for (int i = 0; i < 3; i++) tag[i] = alphabet[Random_Int(0, 31)];
+    for (int i = 0; i < 3; i++)
+        tag[i] = alphabet[Random_Int(0, 31)];
     tag[3] = 0;
     Set_header_app(tag);
     CustomRegistraComun(TRACE_LINE);
     CustomRegistraComun("------------ BEGINNING OF APP ----------------- ");
-    CustomRegistraComun(DString("------------ STEP") << "2" << " . " << "Downloader2");
+    CustomRegistraComun(DString("------------ STEP") << "2"
+                                                     << " . "
+                                                     << "Downloader2");
     CustomRegistraComun(TRACE_LINE);
     CustomRegistraLanguagesCodes();
 }

@@ -56,7 +56,7 @@ public:
     void SetClock(TRegistraClock clock); // null: the system's local time
 
 protected:
-    bool ResolveName(); // with the lock held
+    bool ResolveName();                               // with the lock held
     void WriteLine(const char* text, bool with_date); // with the lock held
 
     std::FILE* fichero_ = nullptr; // open only while a line is written
@@ -107,14 +107,16 @@ TRegistra* GetRegistraComun();
 
 // One line to the common log (nothing when there is none); one line to RegistraGPS.
 void RegistraComun(const char* text, bool with_date = true);
-inline void RegistraComun(const CDString& text, bool with_date = true) { RegistraComun(text.c_str(), with_date); }
+inline void RegistraComun(const CDString& text, bool with_date = true) {
+    RegistraComun(text.c_str(), with_date);
+}
 void RegistraGPS_c(const char* text, bool with_date = true);
 
 // ---- The log run state (process-wide). ----
 // Run tag: three characters from "0123456789ABCDEFGHIJKLMNOPQRSTUV", drawn by InitTrace.
 DString Get_header_app();
 void Set_header_app(const char* tag); // for tests and tools
-extern const char* const TRACE_LINE; // 133 "="
+extern const char* const TRACE_LINE;  // 133 "="
 // Silences the normal lines and enables the test-mode lines.
 extern std::atomic<bool> server_login_check_test_mode;
 

@@ -3,8 +3,8 @@
 
 #include <mutex>
 
-const char* TStringErr::typeErrorMessges[6] = {"No Error", "GenericError", "No Internet Available", "",
-                                               nullptr,    nullptr};
+const char* TStringErr::typeErrorMessges[6] = {"No Error", "GenericError", "No Internet Available",
+                                               "",         nullptr,        nullptr};
 
 void TStringErr::SetErrorMsg(int type, const char* text) {
     if (type >= 0 && type < 6) typeErrorMessges[type] = text;
@@ -60,9 +60,15 @@ TLastError GetLastErrorRecord() {
     return Record().current;
 }
 
-int downloader_errorCode() { return GetLastErrorRecord().code; }
-DString downloader_errorFile() { return GetLastErrorRecord().file; }
-DString downloader_errorDevice() { return GetLastErrorRecord().device; }
+int downloader_errorCode() {
+    return GetLastErrorRecord().code;
+}
+DString downloader_errorFile() {
+    return GetLastErrorRecord().file;
+}
+DString downloader_errorDevice() {
+    return GetLastErrorRecord().device;
+}
 
 void ManageError(int code, const char* file, const char* device) {
     std::lock_guard<std::mutex> hold(Record().lock);
@@ -101,7 +107,8 @@ void RestoreError(const char* label) {
          << " . errorDevice_prev=" << saved.device << " . strError_prev=" << saved_text << "---";
     CustomRegistraComun(line);
     line = label;
-    line << " . errorCode=" << current.code << " . errorFile=" << current.file << " . errorDevice=" << current.device;
+    line << " . errorCode=" << current.code << " . errorFile=" << current.file
+         << " . errorDevice=" << current.device;
     CustomRegistraComun(line);
     std::lock_guard<std::mutex> hold(Record().lock);
     Record().current = saved;
@@ -112,4 +119,6 @@ bool IsError(int code) {
     return Record().current.code == code;
 }
 
-bool NoHayError() { return IsError(kNoErrorCode); }
+bool NoHayError() {
+    return IsError(kNoErrorCode);
+}

@@ -97,7 +97,9 @@ DString downloader_errorDevice();
 void ManageError(int code, const char* file, const char* device);
 // Back to 73001, "No Error", "No Error"; empties err when given.
 void ResetErrorFlags(DString* err = nullptr);
-inline void ResetErrorFlags(DString& err) { ResetErrorFlags(&err); }
+inline void ResetErrorFlags(DString& err) {
+    ResetErrorFlags(&err);
+}
 // Saved copy of the record (with the error text given) and its restoration, which logs
 // the saved and the current values first.
 void BackupError(const char* error_text = nullptr);

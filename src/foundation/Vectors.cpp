@@ -19,7 +19,9 @@ void Error_Vectores_DG_x(int code, const char* text, int count, int index, int c
     throw TXErrorVectoresDG(code);
 }
 
-VectorI::~VectorI() { Vacia(owns_); }
+VectorI::~VectorI() {
+    Vacia(owns_);
+}
 
 void VectorI::Init_VectorI(int capacity, int step, bool owns) {
     std::free(slots_);
@@ -54,7 +56,8 @@ void VectorI::EnsureCapacity(int needed) {
         // A negative step doubles while it is smaller than the capacity: geometric growth.
         long long step = -static_cast<long long>(delta_);
         while (cap < needed) {
-            while (step < cap && step < INT_MAX / 2) step *= 2;
+            while (step < cap && step < INT_MAX / 2)
+                step *= 2;
             cap += step;
         }
         delta_ = static_cast<int>(-std::min<long long>(step, INT_MAX));
@@ -121,7 +124,8 @@ void VectorI::Vacia(bool borrar) {
         slots_ = nullptr;
         numero_ = 0;
         if (borrar && owns_)
-            for (int i = 0; i < n; i++) DeleteElement(slots[i]);
+            for (int i = 0; i < n; i++)
+                DeleteElement(slots[i]);
         std::free(slots);
     }
     numero_ = 0;
@@ -135,7 +139,8 @@ void VectorI::Compacta(bool force) {
             std::free(slots_);
             slots_ = nullptr;
         } else if (slots_) {
-            auto* slots = static_cast<void**>(std::realloc(slots_, static_cast<size_t>(numero_) * sizeof(void*)));
+            auto* slots =
+                static_cast<void**>(std::realloc(slots_, static_cast<size_t>(numero_) * sizeof(void*)));
             if (slots) slots_ = slots;
         }
         capacidad_ = numero_;

@@ -56,14 +56,16 @@ public:
     int Capacidad() const { return capacidad_; }
     int Step() const { return delta_; }
     int Base() const { return base_; }
+    // The index that addresses the first slot (0 unless a caller numbers from elsewhere).
+    void SetBase(int base) { base_ = base; }
     bool Owns() const { return owns_; }
     void SetOwns(bool owns) { owns_ = owns; }
     // The element at index, or null for an empty slot or an index outside the slots in use.
     void* Slot(int index) const;
 
 protected:
-    void*& operator_clave(int index);          // codes 7 (range) and 8 (empty slot)
-    void* operator_claveC(int index) const;    // codes 9 (range) and 10 (empty slot)
+    void*& operator_clave(int index);           // codes 7 (range) and 8 (empty slot)
+    void* operator_claveC(int index) const;     // codes 9 (range) and 10 (empty slot)
     void*& RawSlot(int i) { return slots_[i]; } // i is a zero-based slot number
     void* RawSlot(int i) const { return slots_[i]; }
     void InsertSlot(int i, void* element); // shifts slots i.. up by one; i <= numero_
@@ -180,9 +182,9 @@ public:
     }
     // A default-made element appended; returns it.
     T* Anyade() {
-        T* e = new T();
-        Anyade(e);
-        return e;
+        std::unique_ptr<T> e(new T());
+        Anyade(e.get());
+        return e.release();
     }
     // Takes the element out of its slot without deleting it (the slot is removed).
     T* Extrae(int index) {

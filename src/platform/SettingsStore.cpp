@@ -27,20 +27,19 @@ std::mutex& StoreLock() {
 
 struct ParseState {
     std::vector<TPListEntry>* out;
-    int depth = 0;           // element depth (plist = 1, top dict = 2, its children = 3)
-    bool bad = false;        // not a plist with a top-level dict
-    bool complex = false;    // nested values present
-    string text;             // character data of the current leaf
-    string pending_key;      // the last <key> read, waiting for its value
+    int depth = 0;        // element depth (plist = 1, top dict = 2, its children = 3)
+    bool bad = false;     // not a plist with a top-level dict
+    bool complex = false; // nested values present
+    string text;          // character data of the current leaf
+    string pending_key;   // the last <key> read, waiting for its value
     bool have_key = false;
-    int complex_depth = 0;   // >0 while inside a nested array or dict value
+    int complex_depth = 0; // >0 while inside a nested array or dict value
 };
 
 bool IsScalar(const char* name) {
     static const char* const kScalars[] = {"string", "integer", "real", "true", "false", "date"};
     for (const char* s : kScalars)
-        if (strcmp(name, s) == 0)
-            return true;
+        if (strcmp(name, s) == 0) return true;
     return false;
 }
 
@@ -53,14 +52,11 @@ void XMLCALL OnStart(void* data, const char* name, const char**) {
         return;
     }
     if (st.depth == 1) {
-        if (strcmp(name, "plist") != 0)
-            st.bad = true;
+        if (strcmp(name, "plist") != 0) st.bad = true;
     } else if (st.depth == 2) {
-        if (strcmp(name, "dict") != 0)
-            st.bad = true;
+        if (strcmp(name, "dict") != 0) st.bad = true;
     } else if (st.depth == 3) {
-        if (strcmp(name, "key") == 0)
-            return;
+        if (strcmp(name, "key") == 0) return;
         if (!st.have_key) {
             st.bad = true;
             return;
@@ -85,8 +81,7 @@ void XMLCALL OnEnd(void* data, const char* name) {
     }
     if (st.depth == 3) {
         if (strcmp(name, "key") == 0) {
-            if (st.have_key)
-                st.bad = true; // two keys in a row
+            if (st.have_key) st.bad = true; // two keys in a row
             st.pending_key = st.text;
             st.have_key = true;
         } else if (st.have_key) {
@@ -105,31 +100,45 @@ void XMLCALL OnEnd(void* data, const char* name) {
 
 void XMLCALL OnText(void* data, const char* s, int len) {
     ParseState& st = *static_cast<ParseState*>(data);
-    if (st.complex_depth == 0 && st.depth == 3)
-        st.text.append(s, size_t(len));
+    if (st.complex_depth == 0 && st.depth == 3) st.text.append(s, size_t(len));
 }
 
 // ---- writing ----
 
 bool ValidUtf8(const string& s) {
     size_t i = 0;
-    while (i < s.size()) {
+    const size_t n = s.size();
+    while (i < n) {
         unsigned char c = static_cast<unsigned char>(s[i]);
-        int extra = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : -1;
-        if (extra < 0 || i + size_t(extra) >= s.size() + (extra == 0 ? 1 : 0))
-            if (extra < 0 || i + size_t(extra) > s.size() - 1)
-                return false;
-        unsigned cp = extra == 0 ? c : c & (0x3F >> extra);
-        for (int k = 1; k <= extra; ++k) {
-            unsigned char cc = static_cast<unsigned char>(s[i + size_t(k)]);
-            if ((cc >> 6) != 2)
-                return false;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        size_t extra;
+        unsigned cp;
+        if ((c & 0xE0) == 0xC0) {
+            extra = 1;
+            cp = c & 0x1F;
+        } else if ((c & 0xF0) == 0xE0) {
+            extra = 2;
+            cp = c & 0x0F;
+        } else if ((c & 0xF8) == 0xF0) {
+            extra = 3;
+            cp = c & 0x07;
+        } else {
+            return false;
+        }
+        if (i + extra >= n) return false;
+        for (size_t k = 1; k <= extra; ++k) {
+            unsigned char cc = static_cast<unsigned char>(s[i + k]);
+            if ((cc & 0xC0) != 0x80) return false;
             cp = (cp << 6) | (cc & 0x3F);
         }
         static const unsigned kMin[] = {0, 0x80, 0x800, 0x10000};
-        if (cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF) || cp == 0xFFFE || cp == 0xFFFF)
+        if (cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF) || cp == 0xFFFE ||
+            cp == 0xFFFF)
             return false;
-        i += size_t(extra) + 1;
+        i += extra + 1;
     }
     return true;
 }
@@ -137,8 +146,7 @@ bool ValidUtf8(const string& s) {
 // XML 1.0 cannot carry control characters other than tab, LF and CR.
 bool Storable(const string& s) {
     for (unsigned char c : s)
-        if (c < 0x20 && c != '\t' && c != '\n' && c != '\r')
-            return false;
+        if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') return false;
     return ValidUtf8(s);
 }
 
@@ -146,11 +154,20 @@ string Escape(const string& s) {
     string out;
     for (char c : s) {
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '\r': out += "&#13;"; break;
-        default: out += c;
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '\r':
+            out += "&#13;";
+            break;
+        default:
+            out += c;
         }
     }
     return out;
@@ -160,10 +177,8 @@ bool WriteAll(int fd, const string& data) {
     size_t done = 0;
     while (done < data.size()) {
         ssize_t n = write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
         done += size_t(n);
     }
     return true;
@@ -171,8 +186,7 @@ bool WriteAll(int fd, const string& data) {
 
 bool ReadStore(const char* file, std::vector<TPListEntry>& entries, bool* complex) {
     DString text;
-    if (!Linux_ReadSmallFile(file, text, kMaxStoreBytes))
-        return false;
+    if (!Linux_ReadSmallFile(file, text, kMaxStoreBytes)) return false;
     return Linux_ParsePList(text.c_str(), entries, complex);
 }
 
@@ -185,11 +199,9 @@ bool RegularFileExists(const char* path) {
 
 bool Linux_ParsePList(const string& xml, std::vector<TPListEntry>& out, bool* complex) {
     out.clear();
-    if (complex)
-        *complex = false;
+    if (complex) *complex = false;
     XML_Parser parser = XML_ParserCreate("UTF-8");
-    if (!parser)
-        return false;
+    if (!parser) return false;
     ParseState st;
     st.out = &out;
     XML_SetUserData(parser, &st);
@@ -199,10 +211,8 @@ bool Linux_ParsePList(const string& xml, std::vector<TPListEntry>& out, bool* co
     XML_ParserFree(parser);
     // A document without the dictionary (an empty file, a bare <plist/>) is not a store.
     ok = ok && !st.bad && !xml.empty() && xml.find("<dict") != string::npos;
-    if (!ok)
-        out.clear();
-    if (complex)
-        *complex = st.complex;
+    if (!ok) out.clear();
+    if (complex) *complex = st.complex;
     return ok;
 }
 
@@ -225,8 +235,7 @@ string Linux_FormatPList(const std::vector<TPListEntry>& entries) {
 }
 
 bool Linux_WriteFileAtomic(const char* path, const string& data, unsigned mode) {
-    if (!path || !*path)
-        return false;
+    if (!path || !*path) return false;
     string target = path;
     size_t slash = target.rfind('/');
     string folder = slash == string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
@@ -234,8 +243,7 @@ bool Linux_WriteFileAtomic(const char* path, const string& data, unsigned mode) 
     std::vector<char> name(temp.begin(), temp.end());
     name.push_back(0);
     int fd = mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0)
-        return false;
+    if (fd < 0) return false;
     bool ok = fchmod(fd, mode) == 0 && WriteAll(fd, data) && fsync(fd) == 0;
     ok = (close(fd) == 0) && ok;
     ok = ok && rename(name.data(), target.c_str()) == 0;
@@ -267,12 +275,10 @@ bool Apple_GetApppList_Path(const char* app_name, DString& folder, DString& file
 
 bool Apple_InitFTPpList(const char* app_name) {
     DString folder, file;
-    if (!Apple_GetApppList_Path(app_name, folder, file))
-        return false;
+    if (!Apple_GetApppList_Path(app_name, folder, file)) return false;
     std::lock_guard<std::mutex> hold(StoreLock());
     Linux_PrivateFolder(folder.c_str());
-    if (RegularFileExists(file.c_str()))
-        return true;
+    if (RegularFileExists(file.c_str())) return true;
     // The template beside the program's data, when it is a readable dictionary.
     string content;
     TStringNomFitx templ((string(app_name) + "-CustomInfo.plist").c_str());
@@ -290,26 +296,21 @@ bool Apple_GetValuepList(const char* file, const char* name, DString& value) {
     value = "";
     std::vector<TPListEntry> entries;
     std::lock_guard<std::mutex> hold(StoreLock());
-    if (!ReadStore(file, entries, nullptr))
-        return false;
+    if (!ReadStore(file, entries, nullptr)) return false;
     for (const TPListEntry& e : entries)
-        if (e.name == (name ? name : ""))
-            value = e.text.c_str(); // a later duplicate wins
+        if (e.name == (name ? name : "")) value = e.text.c_str(); // a later duplicate wins
     return true;
 }
 
 bool Apple_SetValuepList(const char* file, const char* name, const char* value) {
     string key = name ? name : "";
     string text = value ? value : "";
-    if (key.empty() || !Storable(key) || !Storable(text))
-        return false;
+    if (key.empty() || !Storable(key) || !Storable(text)) return false;
     std::lock_guard<std::mutex> hold(StoreLock());
-    if (!RegularFileExists(file) || access(file, W_OK) != 0)
-        return false;
+    if (!RegularFileExists(file) || access(file, W_OK) != 0) return false;
     std::vector<TPListEntry> entries;
     bool complex = false;
-    if (!ReadStore(file, entries, &complex) || complex)
-        return false;
+    if (!ReadStore(file, entries, &complex) || complex) return false;
     bool found = false;
     std::vector<TPListEntry> updated;
     for (const TPListEntry& e : entries) {
@@ -320,7 +321,6 @@ bool Apple_SetValuepList(const char* file, const char* name, const char* value) 
             found = true;
         }
     }
-    if (!found)
-        updated.push_back({key, "string", text});
+    if (!found) updated.push_back({key, "string", text});
     return Linux_WriteFileAtomic(file, Linux_FormatPList(updated), 0600);
 }

@@ -298,54 +298,58 @@ TEST(Monitor, SmartSizeUnits) {
 // writes texts and pushes captions. Run under ThreadSanitizer to see the races this guards.
 TEST(MonitorStress, WindowReadsAndCancelsWhileWorkerBuildsAndTearsDownChildren) {
     const int kWorkerRounds = 3000;
-    const int kReads = 3000;
+    const int kCancelAfterRounds = 1000;
     TMonitorProc root;
     root.Start(kWorkerRounds);
+    std::atomic<int> rounds{0};
     std::atomic<bool> cancelled{false};
-    std::atomic<bool> worker_done{false};
     std::atomic<int> cancel_lost{0};
 
     std::thread worker([&] {
         for (int i = 0; i < kWorkerRounds; i++) {
-            TPushMonitorText caption(&root, "Round", "r");
-            TMonitorProcHijo child(&root, 1);
-            child.Start(4);
-            child.texto = "child";
+            bool cancel_seen_before = cancelled.load();
             {
-                TMonitorProcHijo grandchild(&child, 2);
-                grandchild.Start(2);
-                grandchild.texto << "gc " << DString("x");
-                grandchild.Incre(1);
-                grandchild.PushTextos();
-                grandchild.texto = "deeper";
-                grandchild.PopTextos();
-                bool stopped = !grandchild.Incre(1);
-                if (cancelled.load() && !stopped) cancel_lost++;
+                TPushMonitorText caption(&root, "Round", "r");
+                TMonitorProcHijo child(&root, 1);
+                child.Start(4);
+                child.texto = "child";
+                {
+                    TMonitorProcHijo grandchild(&child, 2);
+                    grandchild.Start(2);
+                    grandchild.texto << "gc " << DString("x");
+                    grandchild.Incre(1);
+                    grandchild.PushTextos();
+                    grandchild.texto = "deeper";
+                    grandchild.PopTextos();
+                    if (cancel_seen_before && grandchild.Incre(1)) cancel_lost++;
+                }
+                child.Incre(1);
+                root.texto = "root detail";
             }
-            child.Incre(1);
-            root.texto = "root detail";
+            rounds++;
         }
-        worker_done = true;
     });
 
-    for (int i = 0; i < kReads || !worker_done.load(); i++) {
+    // The window: reads on every tick, cancels once while the worker is busy.
+    while (rounds.load() < kWorkerRounds) {
         float p = root.Porcentaje();
         EXPECT_GE(p, 0.0f);
         EXPECT_LE(p, 100.0f);
         DString t = root.Texto_Proceso(true, 1);
         (void)t.Length();
-        if (i == kReads / 3) {
+        if (!cancelled.load() && rounds.load() >= kCancelAfterRounds) {
             root.Cancelar();
             cancelled = true;
         }
         if (cancelled.load() && !root.HayStop()) cancel_lost++;
     }
     worker.join();
+    EXPECT_TRUE(cancelled.load());
     EXPECT_EQ(cancel_lost.load(), 0);
     EXPECT_TRUE(root.stop.load());
     EXPECT_EQ(root.GetChild(), nullptr);
     EXPECT_EQ(root.NumTextos(), 0);
-    EXPECT_EQ(S(root.texto.Get()), "root detail");
+    EXPECT_EQ(S(root.texto.Get()), ""); // every caption scope restored the text it found
     EXPECT_EQ(root.npasos.load(), kWorkerRounds);
 }
 

@@ -2,7 +2,7 @@
 
 #include "foundation/Monitor.h"
 #include "foundation/Registra.h"
-#include "TempDir.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 

@@ -99,10 +99,11 @@ TEST(TwofishFraming, NettleReadsWhatEncriptaWrote) {
     for (const char* method : {"TwoFish", "TwoFishBase64"}) {
         const std::string plain = "func=LOGINCHECK&usr=ana@example.com&pwd=\xc3\xa9t\xc3\xa9";
         const std::string bytes = Decode(method, Encipher(method, plain.c_str()));
-        ASSERT_EQ(bytes.size(), 16 + 64u);
+        const size_t padded = (plain.size() / 16 + 1) * 16;
+        ASSERT_EQ(bytes.size(), 16 + padded);
         const std::string data = NettleCbc(kKey, bytes.substr(0, 16), bytes.substr(16), false);
         std::string expected = plain;
-        expected.resize(64, '\0');
+        expected.resize(padded, '\0');
         EXPECT_EQ(data, expected) << method;
     }
 }

@@ -3,7 +3,6 @@
 import ftplib
 import io
 import os
-import socket
 import unittest
 
 import worldtest

@@ -194,6 +194,24 @@ class Sinks(worldtest.WorldCase):
         self.assertEqual(rec["fields"], [["a", "1"]])
         self.assertIn("body does not start with CRLF and the boundary", rec["format_errors"])
 
+    def test_support_failure_is_scriptable(self):
+        self.control("/web", {"support": [{"kind": "status", "status": 503}]})
+        headers, body = clients.support_body(clients.support_report(clients.make_zip({"a": b"hello"})))
+        self.assertEqual(clients.post(self.info["support"]["url"], headers, body, self.ca)[0], 503)
+        self.assertEqual(clients.post(self.info["support"]["url"], headers, body, self.ca)[0], 200)
+
+    def test_scenario_reload_and_validation(self):
+        scen = {"users": [{"user": "x@example.com", "password": "p", "token": "t", "sessionId": "s"}],
+                "files": {"/a.txt": {"text": "abc"}},
+                "products": [{"Id": 5, "Name": "A", "Links": [{"file": "/a.txt", "Path": "/documents/Data/"}]}]}
+        self.control("/scenario", scen)
+        _, _, text = clients.products(self.info["web"]["index_url"], self.ca, "s", "t")
+        link = json.loads(text)["Products"][0]["Links"][0]
+        self.assertEqual((link["Size"], link["File"], link["Name"]), (3, "a.txt", "a"))
+        self.assertEqual(link["Md5"].upper(), crypto.md5_hex(b"abc"))
+        with self.assertRaises(Exception):
+            self.control("/faults", {"path": "/a.txt", "steps": [{"kind": "dorp"}]})
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -214,10 +214,9 @@ class Handler(BaseHTTPRequestHandler):
         w = self.world
         par = _query_param(query, "par")
         rec = {"query": query}
+        fields, func = {}, None
         if par is None:
-            answer_plain, kind = json.dumps({"errorMsg": "ERROR 9000 missing par"}), "bad_request"
             rec["error"] = "no par= parameter"
-            fields, pairs, nonce, func = {}, [], None, None
         else:
             try:
                 plain = crypto.decipher(par, "TwoFish", w.appkey).decode("utf-8", "replace")
@@ -227,7 +226,6 @@ class Handler(BaseHTTPRequestHandler):
                 func = fields.get("func")
             except crypto.CryptoError as e:
                 rec["error"] = "undecipherable par: %s" % e
-                fields, pairs, nonce, func = {}, [], None, None
         rec["func"] = func
         step = w.web_step(func)
         rec["answer_kind"] = (step or {}).get("kind", "normal")

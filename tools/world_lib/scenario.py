@@ -165,12 +165,24 @@ def parse_gen_path(path):
 
 # --- scripted sequences -----------------------------------------------------------------
 
+FILE_FAULTS = {"ok", "drop", "ignore_range", "wrong_range_start", "416", "status", "stall", "trickle",
+               "redirect", "content_length", "corrupt", "body"}
+WEB_ANSWERS = {"normal", "refused", "expired", "error", "errorMsg", "json", "no_session", "no_products",
+               "no_products_member", "filtered", "text", "enciphered_empty", "html", "empty", "raw",
+               "status", "stall"}
+
+
 class Sequence:
     """Steps applied to successive requests.  Each step has "count" (default 1;
     null or "always" means every later request).  After the last step: None."""
 
-    def __init__(self, steps=None):
+    def __init__(self, steps=None, kinds=None):
+        if isinstance(steps, dict):
+            steps = [steps]
         self.steps = [dict(s) for s in (steps or [])]
+        for s in self.steps:
+            if kinds is not None and s.get("kind", "ok" if "ok" in kinds else "normal") not in kinds:
+                raise ScenarioError("unknown kind %r (known: %s)" % (s.get("kind"), ", ".join(sorted(kinds))))
         self.seen = 0
         self._i = 0
         self._used = 0
@@ -217,6 +229,10 @@ class Scenario:
         self.products = doc.get("products", [])
         self.web = doc.get("web", {})
         self.faults = doc.get("faults", {})
+        for steps in self.faults.values():
+            Sequence(steps, FILE_FAULTS)
+        for steps in doc.get("web", {}).values():
+            Sequence(steps, WEB_ANSWERS)
         self.ftp = doc.get("ftp", {})
         self.devices = doc.get("devices", [])
 

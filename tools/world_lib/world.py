@@ -16,7 +16,7 @@ from . import ftp_server
 from .http_servers import WorldHTTPServer, html_page
 from .client import WORLD_JSON
 from .records import Recorder, read_records
-from .scenario import Scenario, Sequence, expand as expand_placeholders
+from .scenario import FILE_FAULTS, WEB_ANSWERS, Scenario, Sequence, expand as expand_placeholders
 
 CFG_NAME = "downloader.cfg"
 
@@ -73,10 +73,14 @@ class World:
     def _apply_scenario(self, scenario):
         with self._lock:
             self.scenario = scenario
-            self.faults = {p: Sequence(s) for p, s in scenario.faults.items()}
-            self.web_seqs = {k: Sequence(v) for k, v in scenario.web.items()}
+            self.faults = {p: Sequence(s, FILE_FAULTS) for p, s in scenario.faults.items()}
+            self.web_seqs = {k: Sequence(v, self._web_kinds(k)) for k, v in scenario.web.items()}
             self.ftp_switches_doc = scenario.ftp
             self._file_counts = {}
+
+    @staticmethod
+    def _web_kinds(key):
+        return {"normal", "status"} if key == "support" else WEB_ANSWERS
 
     def find_file(self, path):
         with self._lock:
@@ -204,21 +208,23 @@ class World:
             raise KeyError(path)
         if path == "/faults":
             with self._lock:
+                new = {}
+                if "path" in body:
+                    new[body["path"]] = Sequence(body.get("steps", []), FILE_FAULTS)
+                for p, steps in body.get("faults", {}).items():
+                    new[p] = Sequence(steps, FILE_FAULTS)
                 if body.get("clear"):
                     self.faults = {}
-                if "path" in body:
-                    self.faults[body["path"]] = Sequence(body.get("steps", []))
-                for p, steps in body.get("faults", {}).items():
-                    self.faults[p] = Sequence(steps)
+                self.faults.update(new)
                 self._file_counts = {}
             return {"ok": True}
         if path == "/web":
             with self._lock:
+                new = {k: Sequence(body[k] or [], self._web_kinds(k))
+                       for k in ("login", "products", "other", "support") if k in body}
                 if body.get("clear"):
                     self.web_seqs = {}
-                for k in ("login", "products", "other", "support"):
-                    if k in body:
-                        self.web_seqs[k] = Sequence(body[k] or [])
+                self.web_seqs.update(new)
             return {"ok": True}
         if path == "/ftp":
             self.ftp_switches.update(body)
