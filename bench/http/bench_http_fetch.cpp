@@ -33,7 +33,6 @@ int main(int argc, char** argv) {
     TStringErr_i err;
     bool ok = net.DescargaHTTP_ITV_File(argv[1], argv[2], err, nullptr, nullptr, nullptr, resumable, nullptr,
                                         expected, nullptr);
-    if (!ok)
-        fprintf(stderr, "%s\n", err.c_str());
+    if (!ok) fprintf(stderr, "%s\n", err.c_str());
     return ok ? 0 : 1;
 }

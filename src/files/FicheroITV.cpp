@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <clocale>
+#include <locale.h>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -23,10 +25,14 @@ namespace {
 
 const char kSufijoTemporal[] = ".$$$";
 
-bool EsModoEscritura(int mode) { return (mode & (FITX_ESCRIBE | FITX_ANYADE | FITX_UPDATE | FITX_TEMPORAL)) != 0; }
+bool EsModoEscritura(int mode) {
+    return (mode & (FITX_ESCRIBE | FITX_ANYADE | FITX_UPDATE | FITX_TEMPORAL)) != 0;
+}
 
 // Errors a retry may cure (the target busy for a moment).
-bool ErrorPasajero(int e) { return e == EBUSY || e == ETXTBSY || e == EINTR || e == EAGAIN; }
+bool ErrorPasajero(int e) {
+    return e == EBUSY || e == ETXTBSY || e == EINTR || e == EAGAIN;
+}
 
 // Makes the folder entry of a renamed file durable.
 void SincronizaCarpeta(const TStringNomFitx& name) {
@@ -60,7 +66,8 @@ void AnyadeUtf8(uint32_t cp, std::string& out) {
 std::string Latin1AUtf8(const char* s, size_t n) {
     std::string out;
     out.reserve(n + n / 4);
-    for (size_t i = 0; i < n; i++) AnyadeUtf8(static_cast<unsigned char>(s[i]), out);
+    for (size_t i = 0; i < n; i++)
+        AnyadeUtf8(static_cast<unsigned char>(s[i]), out);
     return out;
 }
 
@@ -224,9 +231,13 @@ bool TFicheroITV_stdio::Posicionate64(int64_t position) {
     return fseeko(f_, static_cast<off_t>(position), SEEK_SET) == 0;
 }
 
-bool TFicheroITV_stdio::eof() { return !f_ || feof(f_); }
+bool TFicheroITV_stdio::eof() {
+    return !f_ || feof(f_);
+}
 
-int64_t TFicheroITV_stdio::PosActual64() { return f_ ? static_cast<int64_t>(ftello(f_)) : 0; }
+int64_t TFicheroITV_stdio::PosActual64() {
+    return f_ ? static_cast<int64_t>(ftello(f_)) : 0;
+}
 
 int64_t TFicheroITV_stdio::FileSize64() {
     if (!f_) return 0;
@@ -299,6 +310,7 @@ void TFicheroITV::ResetEstado() {
     pushback_.Vacia();
     anterior_ = 0;
     error_escritura_ = false;
+    errno_escritura_ = 0;
     utf16_be_ = false;
 }
 
@@ -330,7 +342,8 @@ bool TFicheroITV::Abre(const TStringNomFitx& name, int mode, TStringErr* err, TM
     }
 
     // Never write over a read-only file.
-    if (EsModoEscritura(modo_) && TFitxUtils::Verifica_Existencia_Archivo(n) && TFitxUtils::IsFileReadOnly(n)) {
+    if (EsModoEscritura(modo_) && TFitxUtils::Verifica_Existencia_Archivo(n) &&
+        TFitxUtils::IsFileReadOnly(n)) {
         ComposeStringError(err, true, name.c_str(), nullptr);
         return false;
     }
@@ -362,7 +375,8 @@ bool TFicheroITV::Abre(const TStringNomFitx& name, int mode, TStringErr* err, TM
         via_temporal_ = true;
         // The replacement keeps the permissions of the file it replaces (a private file stays private).
         struct stat st;
-        if (!sistema && stat(n.c_str(), &st) == 0 && S_ISREG(st.st_mode)) chmod(abrir.c_str(), st.st_mode & 07777);
+        if (!sistema && stat(n.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+            chmod(abrir.c_str(), st.st_mode & 07777);
     }
 
     if (modo_ & FITX_TEXTO) {
@@ -418,7 +432,8 @@ bool TFicheroITV::CierraEx(bool commit, TStringErr* err) {
             return !commit;
         }
         bool existe = TFitxUtils::Verifica_Existencia_Archivo(nombre_);
-        if (existe && (modo_ & (FITX_BAK_EXT | FITX_BAK_ANYADE))) Crea_Bak(nombre_, (modo_ & FITX_BAK_ANYADE) != 0);
+        if (existe && (modo_ & (FITX_BAK_EXT | FITX_BAK_ANYADE)))
+            Crea_Bak(nombre_, (modo_ & FITX_BAK_ANYADE) != 0);
         // rename() replaces the file atomically: at every moment the name holds either the old
         // or the complete new content.
         int retries = 0, e = 0;
@@ -432,8 +447,9 @@ bool TFicheroITV::CierraEx(bool commit, TStringErr* err) {
         if (e) {
             if (err) {
                 DString msg;
-                msg << "Error TFicheroITV::CloseEx moving " << " ex=" << (existe ? 1 : 0) << " nRetrys=" << retries
-                    << " file=" << nombre_ << " err0=" << strerror(e);
+                msg << "Error TFicheroITV::CloseEx moving "
+                    << " ex=" << (existe ? 1 : 0) << " nRetrys=" << retries << " file=" << nombre_
+                    << " err0=" << strerror(e);
                 *err = msg;
             }
             unlink(t.c_str());
@@ -447,7 +463,9 @@ bool TFicheroITV::CierraEx(bool commit, TStringErr* err) {
     return ok;
 }
 
-bool TFicheroITV::Abierto() { return backend_ && backend_->Abierto(); }
+bool TFicheroITV::Abierto() {
+    return backend_ && backend_->Abierto();
+}
 
 void TFicheroITV::Crea_Bak(const TStringNomFitx& name, bool append) {
     if (!TFitxUtils::Verifica_Existencia_Archivo(name)) return;
@@ -488,7 +506,9 @@ bool TFicheroITV::PonTokenBin(const void* data, int64_t length, TMonitorProc* mo
     int64_t hecho = 0;
     do {
         int64_t n = std::min(chunk, length - hecho);
+        errno = 0;
         if (!backend_->GuardaBytes(p + hecho, n)) {
+            if (!error_escritura_) errno_escritura_ = errno;
             error_escritura_ = true;
             return false;
         }
@@ -498,7 +518,8 @@ bool TFicheroITV::PonTokenBin(const void* data, int64_t length, TMonitorProc* mo
     return true;
 }
 
-bool TFicheroITV::LeeTokenBin(void* buffer, int64_t length, TMonitorProc* monitor, int64_t chunk, int64_t* count) {
+bool TFicheroITV::LeeTokenBin(void* buffer, int64_t length, TMonitorProc* monitor, int64_t chunk,
+                              int64_t* count) {
     if (count) *count = 0;
     if (!backend_ || length < 0) return false;
     char* p = static_cast<char*>(buffer);
@@ -553,7 +574,8 @@ void TFicheroITV::Unget(char c) {
 
 void TFicheroITV::Unget(const char* s) {
     if (!s) return;
-    for (int i = static_cast<int>(strlen(s)) - 1; i >= 0; i--) pushback_ += s[i];
+    for (int i = static_cast<int>(strlen(s)) - 1; i >= 0; i--)
+        pushback_ += s[i];
 }
 
 bool TFicheroITV::Posicionate64(int64_t position) {
@@ -561,24 +583,38 @@ bool TFicheroITV::Posicionate64(int64_t position) {
     return backend_ && backend_->Posicionate64(position);
 }
 
-bool TFicheroITV::PosicionateFinal() { return Posicionate64(FileSize64()); }
+bool TFicheroITV::PosicionateFinal() {
+    return Posicionate64(FileSize64());
+}
 
-int64_t TFicheroITV::PosActual64() { return backend_ ? backend_->PosActual64() - pushback_.Length() : 0; }
+int64_t TFicheroITV::PosActual64() {
+    return backend_ ? backend_->PosActual64() - pushback_.Length() : 0;
+}
 
-int TFicheroITV::PosActual() { return static_cast<int>(std::min<int64_t>(PosActual64(), INT_MAX)); }
+int TFicheroITV::PosActual() {
+    return static_cast<int>(std::min<int64_t>(PosActual64(), INT_MAX));
+}
 
-int64_t TFicheroITV::FileSize64() { return backend_ ? backend_->FileSize64() : 0; }
+int64_t TFicheroITV::FileSize64() {
+    return backend_ ? backend_->FileSize64() : 0;
+}
 
 int TFicheroITV::FileSize() {
     int64_t s = FileSize64();
     return s < 1 ? 0 : static_cast<int>(std::min<int64_t>(s, INT_MAX));
 }
 
-bool TFicheroITV::eof() { return !backend_ || (pushback_.IsEmpty() && backend_->eof()); }
+bool TFicheroITV::eof() {
+    return !backend_ || (pushback_.IsEmpty() && backend_->eof());
+}
 
-bool TFicheroITV::Flush() { return backend_ && backend_->Flush(); }
+bool TFicheroITV::Flush() {
+    return backend_ && backend_->Flush();
+}
 
-bool TFicheroITV::SetEndOfFile() { return backend_ && backend_->SetEndOfFile(); }
+bool TFicheroITV::SetEndOfFile() {
+    return backend_ && backend_->SetEndOfFile();
+}
 
 // ---------------------------------------------------------------------------------------------
 // Byte-order marks and code pages
@@ -623,21 +659,18 @@ void TFicheroITV::TransformStrCodepage(DString& text) {
 int64_t TFicheroITV::Lee_Todo_Str(DString& text, bool convert) {
     text.Vacia();
     int64_t size = FileSize64() - PosActual64();
-    if (size <= 0) return 0;
-    if (size > INT_MAX - 64) return 0; // more than a text can hold
-    std::vector<char> buf(static_cast<size_t>(size));
+    if (size <= 0 || size > INT_MAX - 64) return 0; // nothing, or more than a text can hold
+    // Sized once and read in one call, straight into the text.
+    text.Incre_A(static_cast<int>(size), false);
     int64_t n = 0;
-    LeeTokenBin(buf.data(), size, nullptr, 0, &n);
-    if (n < size) {
-        AsignaBytes(text, buf.data(), static_cast<size_t>(n));
-        return 0;
-    }
+    LeeTokenBin(text.Buffer(), size, nullptr, 0, &n);
+    text.Buffer()[n] = 0;
+    if (n < size) return 0;
     if (convert && codepage_ == CP_UTF16) {
-        std::string u = Utf16AUtf8(buf.data(), buf.size(), utf16_be_);
+        std::string u = Utf16AUtf8(text.Buffer(), static_cast<size_t>(n), utf16_be_);
         AsignaBytes(text, u.data(), u.size());
-    } else {
-        AsignaBytes(text, buf.data(), buf.size());
-        if (convert) TransformStrCodepage(text);
+    } else if (convert) {
+        TransformStrCodepage(text);
     }
     return n;
 }
@@ -716,7 +749,8 @@ int TFicheroITV::get_linea(DString& line, int max) {
         }
         // Trailing blanks go; a line left empty is skipped unless the file ended.
         int l = line.Length();
-        while (l > 0 && (line[l - 1] == ' ' || line[l - 1] == '\t')) l--;
+        while (l > 0 && (line[l - 1] == ' ' || line[l - 1] == '\t'))
+            l--;
         if (l < line.Length()) line = line.SubString(0, l);
         if (!line.IsEmpty() || fin || eof()) break;
     }
@@ -755,7 +789,9 @@ bool TFicheroITV::get_linea_CR(DString& line) {
 bool TFicheroITV::get_dato_texto(DString& token) {
     if (!(modo_ & FITX_LEE) || !(modo_ & FITX_TEXTO)) throw DString("Error en get_dato_texto");
     token.Vacia();
-    auto separador = [this](char c) { return c == 0 || c == '\r' || c == '\n' || separadores_.strchr(c) >= 0; };
+    auto separador = [this](char c) {
+        return c == 0 || c == '\r' || c == '\n' || separadores_.strchr(c) >= 0;
+    };
     char c = 0;
     bool hay = false;
     while ((hay = LeeChar(c)) && separador(c)) {
@@ -820,7 +856,9 @@ TFicheroITV& TFicheroITV::operator<<(char v) {
     return *this;
 }
 
-TFicheroITV& TFicheroITV::operator<<(unsigned char v) { return *this << static_cast<char>(v); }
+TFicheroITV& TFicheroITV::operator<<(unsigned char v) {
+    return *this << static_cast<char>(v);
+}
 
 TFicheroITV& TFicheroITV::operator<<(bool v) {
     if (modo_ & FITX_TEXTO) return *this << static_cast<char>(v ? '1' : '0');
@@ -865,6 +903,14 @@ TFicheroITV& TFicheroITV::operator<<(const char* v) {
     return *this;
 }
 
+namespace {
+// Decimal text as the C library reads it in the "C" locale (exact, whatever the user's locale).
+double LeeDouble(const DString& t) {
+    static locale_t c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+    return c ? strtod_l(t.c_str(), nullptr, c) : t.atof();
+}
+} // namespace
+
 #define DL_LEE_ENTERO(T, conv)                                                                               \
     TFicheroITV& TFicheroITV::operator>>(T& v) {                                                             \
         if (modo_ & FITX_TEXTO) {                                                                            \
@@ -883,8 +929,8 @@ DL_LEE_ENTERO(unsigned int, t.atoi64())
 DL_LEE_ENTERO(long, t.atoi64())
 DL_LEE_ENTERO(unsigned long, strtoull(t.c_str(), nullptr, 10))
 DL_LEE_ENTERO(long long, t.atoi64())
-DL_LEE_ENTERO(float, t.atof())
-DL_LEE_ENTERO(double, t.atof())
+DL_LEE_ENTERO(float, LeeDouble(t))
+DL_LEE_ENTERO(double, LeeDouble(t))
 #undef DL_LEE_ENTERO
 
 TFicheroITV& TFicheroITV::operator>>(char& v) {
@@ -983,9 +1029,13 @@ TFicheroITV& TFicheroITV::operator>>(TTemps& v) {
     return *this;
 }
 
-TFicheroITV& TFicheroITV::operator<<(const TDifTemps& v) { return *this << v.segundos; }
+TFicheroITV& TFicheroITV::operator<<(const TDifTemps& v) {
+    return *this << v.segundos;
+}
 
-TFicheroITV& TFicheroITV::operator>>(TDifTemps& v) { return *this >> v.segundos; }
+TFicheroITV& TFicheroITV::operator>>(TDifTemps& v) {
+    return *this >> v.segundos;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Bulk copy
@@ -1007,7 +1057,8 @@ void SetStrMonitorState(TMonitorProc* monitor) {
 }
 } // namespace
 
-bool TFicheroITV::CopyFileData(TFicheroITV& destination, int64_t count, TStringErr& err, TMonitorProc* monitor) {
+bool TFicheroITV::CopyFileData(TFicheroITV& destination, int64_t count, TStringErr& err,
+                               TMonitorProc* monitor) {
     if (!Abierto() || !destination.Abierto()) {
         err = "Error opening files in CopyFileData()";
         return false;
@@ -1023,8 +1074,19 @@ bool TFicheroITV::CopyFileData(TFicheroITV& destination, int64_t count, TStringE
     int64_t queda = count;
     while (queda > 0) {
         int64_t n = std::min(bloque, queda);
-        if (!LeeTokenBin(buf.data(), n) || !destination.PonTokenBin(buf.data(), n)) {
+        if (!LeeTokenBin(buf.data(), n)) {
             err = "Error in CopyFileData()";
+            err << " Error reading " << nombre_;
+            return false;
+        }
+        if (!destination.PonTokenBin(buf.data(), n)) {
+            // Which file could not be written, and why (a full disk, a device gone).
+            TStringErr_i e;
+            ComposeStringError(&e, true, destination.nombre_.c_str(),
+                               destination.errno_escritura_ ? strerror(destination.errno_escritura_)
+                                                            : nullptr);
+            err = "Error in CopyFileData()";
+            err << " " << e;
             return false;
         }
         queda -= n;
@@ -1123,8 +1185,11 @@ void TFicheroITVdatos::ActuLenMax(int64_t n) {
     char* p = new (std::nothrow) char[static_cast<size_t>(nueva)];
     if (!p) {
         DString msg;
-        msg << "Error in TFicheroITVdatos::ActuLenMax tr=" << "1" << " siz= " << static_cast<long long>(nueva)
-            << " nuevo= " << "0" << " tamany= " << static_cast<long long>(len_);
+        msg << "Error in TFicheroITVdatos::ActuLenMax tr="
+            << "1"
+            << " siz= " << static_cast<long long>(nueva) << " nuevo= "
+            << "0"
+            << " tamany= " << static_cast<long long>(len_);
         throw msg;
     }
     if (buf_ && len_ > 0) std::memcpy(p, buf_, static_cast<size_t>(len_));

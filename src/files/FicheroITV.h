@@ -27,16 +27,16 @@ class TListadoFitxITV;
 
 // Open-mode bits (values as passed to TFicheroITV::Abre).
 enum : int {
-    FITX_LEE = 0x1,         // read
-    FITX_ESCRIBE = 0x2,     // write: create or truncate
-    FITX_ANYADE = 0x4,      // append (creates a missing file)
-    FITX_TEXTO = 0x8,       // values as text tokens; byte-order marks apply
-    FITX_BINARIO = 0x10,    // values in their in-memory little-endian form
-    FITX_BAK_EXT = 0x20,    // before writing, copy an existing file to name with extension "bak"
-    FITX_UPDATE = 0x80,     // "+": read and write the same file
-    FITX_TEMPORAL = 0x100,  // write to name + ".$$$", which replaces name on a successful close
+    FITX_LEE = 0x1,          // read
+    FITX_ESCRIBE = 0x2,      // write: create or truncate
+    FITX_ANYADE = 0x4,       // append (creates a missing file)
+    FITX_TEXTO = 0x8,        // values as text tokens; byte-order marks apply
+    FITX_BINARIO = 0x10,     // values in their in-memory little-endian form
+    FITX_BAK_EXT = 0x20,     // before writing, copy an existing file to name with extension "bak"
+    FITX_UPDATE = 0x80,      // "+": read and write the same file
+    FITX_TEMPORAL = 0x100,   // write to name + ".$$$", which replaces name on a successful close
     FITX_BAK_ANYADE = 0x200, // before writing, copy an existing file to name + ".bak"
-    FITX_SIN_BOM = 0x4000,  // no byte-order mark when a text file is created
+    FITX_SIN_BOM = 0x4000,   // no byte-order mark when a text file is created
 };
 
 // Code pages a text file can carry.
@@ -174,7 +174,8 @@ public:
     // Opens name (a "file:///" URL is turned into a path) with the open-mode bits. Fails when this
     // object is already open (the open file is not touched), when writing to an existing read-only
     // file, or when the backend cannot open.
-    bool Abre(const TStringNomFitx& name, int mode, TStringErr* err = nullptr, TMonitorProc* monitor = nullptr);
+    bool Abre(const TStringNomFitx& name, int mode, TStringErr* err = nullptr,
+              TMonitorProc* monitor = nullptr);
     // Closes. Written through a temporary: with commit, and only when every write and the close
     // succeeded, the temporary is synced and renamed over the file (atomic: the file is either the
     // old or the complete new one); otherwise the temporary is deleted and the file is untouched.
@@ -186,7 +187,8 @@ public:
     // Raw write and read; true only when the whole length was transferred; count gets the bytes
     // read. With a monitor and a chunk size the transfer goes in chunks, advancing the monitor and
     // stopping (false) when it is cancelled.
-    virtual bool PonTokenBin(const void* data, int64_t length, TMonitorProc* monitor = nullptr, int64_t chunk = 0);
+    virtual bool PonTokenBin(const void* data, int64_t length, TMonitorProc* monitor = nullptr,
+                             int64_t chunk = 0);
     virtual bool LeeTokenBin(void* buffer, int64_t length, TMonitorProc* monitor = nullptr, int64_t chunk = 0,
                              int64_t* count = nullptr);
 
@@ -263,7 +265,8 @@ public:
     }
 
     // Copies count bytes from this file's position to the destination's position. Fails with
-    // "Error opening files in CopyFileData()", "Error in CopyFileData()" or "Operation canceled".
+    // "Error opening files in CopyFileData()", "Error in CopyFileData()" followed by the file that
+    // could not be read or written and why, or "Operation canceled".
     bool CopyFileData(TFicheroITV& destination, int64_t count, TStringErr& err, TMonitorProc* monitor);
 
     // Backup copy of an existing file: name + ".bak" (append) or the name with extension "bak".
@@ -315,6 +318,7 @@ protected:
     char anterior_ = 0;
     bool via_temporal_ = false;
     bool error_escritura_ = false;
+    int errno_escritura_ = 0; // of the first failed write, when the backend set one
     bool utf16_be_ = false;
 };
 
@@ -345,7 +349,8 @@ public:
     // Appends length bytes of other from position (length < 0: to its end) at this position.
     void Lee(TFicheroITVdatos& other, int64_t position, int64_t length);
 
-    bool PonTokenBin(const void* data, int64_t length, TMonitorProc* monitor = nullptr, int64_t chunk = 0) override;
+    bool PonTokenBin(const void* data, int64_t length, TMonitorProc* monitor = nullptr,
+                     int64_t chunk = 0) override;
     bool LeeTokenBin(void* buffer, int64_t length, TMonitorProc* monitor = nullptr, int64_t chunk = 0,
                      int64_t* count = nullptr) override;
     char fgetc_dir() override;

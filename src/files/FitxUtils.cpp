@@ -18,7 +18,9 @@ namespace {
 const char kLetrasAtributos[] = "DARHSECNOT";
 
 // The registered file system that claims name for the file utilities, or null.
-TSistemaFitxITV* Sistema(const TStringNomFitx& name) { return TFicheroITV::BuscaSistema(name, 0); }
+TSistemaFitxITV* Sistema(const TStringNomFitx& name) {
+    return TFicheroITV::BuscaSistema(name, 0);
+}
 
 // A claiming file system that serves every operation for its names (a network device).
 TSistemaFitxITV* Remoto(const TStringNomFitx& name) {
@@ -34,7 +36,8 @@ bool EsCarpetaLocal(const char* name) {
 // The name without final '/' (except the root itself).
 DString SinBarraFinal(const CDString& name) {
     DString s = name;
-    while (s.Length() > 1 && s.Ultimo_Caracter() == '/') s.Elimina_Ultimo();
+    while (s.Length() > 1 && s.Ultimo_Caracter() == '/')
+        s.Elimina_Ultimo();
     return s;
 }
 
@@ -87,7 +90,8 @@ bool FinCarpeta(TMonitorProc* monitor, int count, const CDString& last, TStringE
 
 // Deletes the folder `name` (relative to parent_fd) with its content, working on descriptors so
 // that no symbolic link is ever followed: a link inside is removed as a link.
-bool BorraLocal(int parent_fd, const char* name, const DString& full, TStringErr& err, TMonitorProc* monitor) {
+bool BorraLocal(int parent_fd, const char* name, const DString& full, TStringErr& err,
+                TMonitorProc* monitor) {
     int fd = openat(parent_fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
         TextoError(err, "Error deleting file: %s ", full);
@@ -162,8 +166,12 @@ bool BorraListado(const TStringNomFitx& folder, TStringErr& err, TMonitorProc* m
     return true;
 }
 
-bool HookExisteCarpeta(const char* folder) { return TFitxUtils::Verifica_Existencia_Carpeta(folder); }
-bool HookCreaCarpeta(const char* folder) { return TFitxUtils::Crea_Carpeta(folder); }
+bool HookExisteCarpeta(const char* folder) {
+    return TFitxUtils::Verifica_Existencia_Carpeta(folder);
+}
+bool HookCreaCarpeta(const char* folder) {
+    return TFitxUtils::Crea_Carpeta(folder);
+}
 
 } // namespace
 
@@ -219,11 +227,14 @@ char TFitxUtils::FileAttributeLetter(int attribute) {
 
 DString TFitxUtils::GetFileAttributesString(const TStringNomFitx& name) {
     DString s;
-    for (int a = 1; a <= 10; a++) s += IsFileAttribute(name, a) ? FileAttributeLetter(a) : ' ';
+    for (int a = 1; a <= 10; a++)
+        s += IsFileAttribute(name, a) ? FileAttributeLetter(a) : ' ';
     return s;
 }
 
-bool TFitxUtils::IsConnectableDevice(const TStringNomFitx& name) { return Remoto(name) != nullptr; }
+bool TFitxUtils::IsConnectableDevice(const TStringNomFitx& name) {
+    return Remoto(name) != nullptr;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Sizes
@@ -244,7 +255,8 @@ bool TFitxUtils::Check_FileSize2(const TStringNomFitx& name, int64_t expected) {
         int64_t size = FileSize(n);
         if (size == expected) return true;
         DString msg;
-        msg << "TFitxUtils::Check_FileSize2 . Error in file=" << n << " . FileSizeKb=" << static_cast<long long>(size)
+        msg << "TFitxUtils::Check_FileSize2 . Error in file=" << n
+            << " . FileSizeKb=" << static_cast<long long>(size)
             << " . WebSizeKb=" << static_cast<long long>(expected);
         CustomRegistraComun(msg);
         return false;
@@ -417,7 +429,8 @@ bool TFitxUtils::Obten_Fecha(const TStringNomFitx& name, TTemps& utc) {
     return true;
 }
 
-TStringNomFitx TFitxUtils::Find_Dir_In_Files(const TStringNomFitx& path, const VectorS<TStringNomFitx>& list) {
+TStringNomFitx TFitxUtils::Find_Dir_In_Files(const TStringNomFitx& path,
+                                             const VectorS<TStringNomFitx>& list) {
     TStringNomFitx folder = path.npath();
     DString parent, name;
     if (!folder.Separa_Carpeta_Padre_y_Esta(parent, name) || name.IsEmpty()) return TStringNomFitx();
@@ -452,7 +465,9 @@ TIteradorFitx::TIteradorFitx(const TStringNomFitx& pattern, TMonitorProc*) {
     if (file != "*.*" && !file.IsEmpty()) patron_ = file;
 }
 
-TIteradorFitx::~TIteradorFitx() { Termina(); }
+TIteradorFitx::~TIteradorFitx() {
+    Termina();
+}
 
 void TIteradorFitx::Termina() {
     if (dir_) closedir(dir_);
@@ -568,13 +583,17 @@ int TIteradorFitx::Num_Files_Carpeta(const TStringNomFitx& folder) {
 // ---------------------------------------------------------------------------------------------
 // Listing
 
-bool TQuillUtils_Files::Files_Carpeta(const TStringNomFitx& folder, VectorS<TStringNomFitx>& list, bool recursive,
-                                      bool include_folders, const char* pattern) {
+bool TQuillUtils_Files::Files_Carpeta(const TStringNomFitx& folder, VectorS<TStringNomFitx>& list,
+                                      bool recursive, bool include_folders, const char* pattern) {
     if (folder.IsEmpty()) return false;
+    bool con_patron = pattern && *pattern && strcmp(pattern, "*.*") != 0;
+    // Recursive: the pattern selects the files of this folder, while every subfolder is entered.
     TStringNomFitx patron = folder;
-    patron << (pattern && *pattern ? pattern : "*.*");
+    patron << (con_patron && !recursive ? pattern : "*.*");
     TIteradorFitx it(patron, nullptr);
     while (it.Siguiente()) {
+        if (recursive && con_patron && !it.carpeta && fnmatch(pattern, it.nom_fitx_ext().c_str(), 0) != 0)
+            continue;
         if (it.enlace) {
             // Links are listed only when they lead to a file; a linked folder is not entered.
             struct stat st;

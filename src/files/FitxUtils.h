@@ -70,8 +70,8 @@ public:
     // destination, already exists ". With via_temporary the destination is replaced only when the
     // copy is complete. False when the data, the close or the commit failed or the monitor cancelled;
     // then the destination is left as it was when via_temporary is on.
-    static bool Copy(const TStringNomFitx& from, const TStringNomFitx& to, TStringErr& err, bool overwrite = true,
-                     TMonitorProc* monitor = nullptr, bool via_temporary = false);
+    static bool Copy(const TStringNomFitx& from, const TStringNomFitx& to, TStringErr& err,
+                     bool overwrite = true, TMonitorProc* monitor = nullptr, bool via_temporary = false);
     static bool Copy_File(const TStringNomFitx& from, const TStringNomFitx& to, bool fail_if_exists,
                           TStringErr& err) {
         return Copy(from, to, err, !fail_if_exists, nullptr, false);
@@ -145,10 +145,10 @@ private:
     bool SiguienteLocal();
     void Termina();
 
-    TStringNomFitx carpeta_;  // local folder
-    DString patron_;          // file pattern; empty for all
+    TStringNomFitx carpeta_; // local folder
+    DString patron_;         // file pattern; empty for all
     DIR* dir_ = nullptr;
-    bool abierto_ = false;    // the local folder was opened (or could not be)
+    bool abierto_ = false; // the local folder was opened (or could not be)
     bool terminado_ = false;
     std::unique_ptr<TListadoFitxITV> listado_; // a registered file system's listing
 };

@@ -107,6 +107,7 @@ bool Anyade_Nombre(VectorS<DString>& names, const std::string& name) {
 // the members' sizes. destination gets its final '/'.
 bool Prepara_Zip(TStringNomFitx& destination, unzFile z, TZipDestino& out, int64_t* total, std::string& why) {
     destination.Set_Final_Slash();
+    TFitxUtils::Crea_Carpeta(destination);
     if (!out.Abre(destination.c_str())) {
         why = std::strerror(out.Error());
         return false;
@@ -539,6 +540,7 @@ bool Desen_TAR_Monitor(const TStringNomFitx& tar, TStringNomFitx& destination, D
         return false;
     }
     TZipDestino out;
+    TFitxUtils::Crea_Carpeta(destination);
     if (!out.Abre(destination.c_str())) {
         err = DString("Error creating file=") + destination + " from tar file=" + tar;
         Registra_Fallo("Desen_TAR_Monitor", err, std::strerror(out.Error()));

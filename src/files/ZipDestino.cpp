@@ -1,6 +1,7 @@
 #include "files/ZipDestino.h"
 
 #include <cerrno>
+#include <string>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,19 +9,6 @@
 namespace {
 
 constexpr mode_t kModoCarpeta = 0700;
-
-bool Crea_Ruta(const std::string& folder) {
-    struct stat st;
-    if (stat(folder.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
-    size_t p = 0;
-    while (p != std::string::npos) {
-        p = folder.find('/', p + 1);
-        std::string part = folder.substr(0, p);
-        if (part.empty() || part == "/") continue;
-        if (mkdir(part.c_str(), kModoCarpeta) != 0 && errno != EEXIST) return false;
-    }
-    return stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
 
 } // namespace
 
@@ -73,10 +61,6 @@ bool TZipDestino::Abre(const std::string& folder) {
     Olvida_Cache();
     if (raiz_ >= 0) close(raiz_);
     raiz_ = -1;
-    if (!Crea_Ruta(folder)) {
-        errno_ = errno;
-        return false;
-    }
     raiz_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (raiz_ < 0) errno_ = errno;
     return raiz_ >= 0;

@@ -40,7 +40,8 @@ public:
     TZipDestino(const TZipDestino&) = delete;
     TZipDestino& operator=(const TZipDestino&) = delete;
 
-    // Opens the destination folder, creating it and its missing parents (mode 0700).
+    // Opens the destination folder, which must exist (the caller creates it, so that a volume
+    // that is gone is never recreated on the local disk).
     bool Abre(const std::string& folder);
     // Makes the folder rel and its parents (mode 0700) below the destination.
     bool Crea_Carpetas(const std::string& rel);

@@ -11,7 +11,8 @@ namespace {
 
 // Whitespace is every byte from 1 to 32.
 const char* Salta(const char* p, const char* fin) {
-    while (p < fin && static_cast<unsigned char>(*p) <= 32) ++p;
+    while (p < fin && static_cast<unsigned char>(*p) <= 32)
+        ++p;
     return p;
 }
 
@@ -63,7 +64,9 @@ CJSON* CreaTipo(int32_t tipo) {
 
 } // namespace
 
-CJSON::~CJSON() { Empty(); }
+CJSON::~CJSON() {
+    Empty();
+}
 
 void CJSON::DestroyChain(CJSON* x) {
     // Children are spliced into the chain in front of the next sibling, so the whole tree is
@@ -71,7 +74,8 @@ void CJSON::DestroyChain(CJSON* x) {
     while (x) {
         if (x->child) {
             CJSON* ultimo = x->child;
-            while (ultimo->next) ultimo = ultimo->next;
+            while (ultimo->next)
+                ultimo = ultimo->next;
             ultimo->next = x->next;
             x->next = x->child;
             x->child = x->child_last = nullptr;
@@ -92,8 +96,12 @@ void CJSON::Empty() {
     DestroyChain(siguientes);
 }
 
-CJSON* CJSON::CreateObject() { return CreaTipo(cJSON_Object); }
-CJSON* CJSON::CreateArray() { return CreaTipo(cJSON_Array); }
+CJSON* CJSON::CreateObject() {
+    return CreaTipo(cJSON_Object);
+}
+CJSON* CJSON::CreateArray() {
+    return CreaTipo(cJSON_Array);
+}
 
 CJSON* CJSON::CreateString(const char* texto) {
     CJSON* nodo = CreaTipo(cJSON_String);
@@ -124,7 +132,8 @@ void CJSON::Append(CJSON* item) {
     CJSON* ultimo = child_last;
     if (!ultimo) {
         ultimo = child;
-        while (ultimo->next) ultimo = ultimo->next;
+        while (ultimo->next)
+            ultimo = ultimo->next;
     }
     ultimo->next = item;
     item->prev = ultimo;
@@ -175,14 +184,16 @@ CJSON* CJSON::GetObjectItem(const char* nombre) const {
 int CJSON::GetArraySize() const {
     if (type != cJSON_Array) return 0;
     int n = 0;
-    for (CJSON* c = child; c; c = c->next) ++n;
+    for (CJSON* c = child; c; c = c->next)
+        ++n;
     return n;
 }
 
 CJSON* CJSON::GetArrayItem(int indice) const {
     if (type != cJSON_Array || indice < 0) return nullptr;
     CJSON* c = child;
-    while (c && indice-- > 0) c = c->next;
+    while (c && indice-- > 0)
+        c = c->next;
     return c;
 }
 
@@ -209,7 +220,9 @@ bool CJSON::GetObjectValueTrue(const char* nombre) const {
 
 // ---- Parsing ----
 
-bool CJSON::Parse(const char* texto) { return texto && Parse(texto, std::strlen(texto)); }
+bool CJSON::Parse(const char* texto) {
+    return texto && Parse(texto, std::strlen(texto));
+}
 
 bool CJSON::Parse(const char* texto, size_t n) {
     // A node is parsed afresh: children of an earlier parse are released first.
@@ -276,11 +289,21 @@ const char* CJSON::ParseString(const char* p, const char* fin, DString& destino)
         }
         if (++p >= fin) return nullptr;
         switch (*p) {
-        case 'b': texto += '\b'; break;
-        case 'f': texto += '\f'; break;
-        case 'n': texto += '\n'; break;
-        case 'r': texto += '\r'; break;
-        case 't': texto += '\t'; break;
+        case 'b':
+            texto += '\b';
+            break;
+        case 'f':
+            texto += '\f';
+            break;
+        case 'n':
+            texto += '\n';
+            break;
+        case 'r':
+            texto += '\r';
+            break;
+        case 't':
+            texto += '\t';
+            break;
         case 'u': {
             if (fin - p < 5) return nullptr;
             unsigned codigo = 0;
@@ -293,7 +316,9 @@ const char* CJSON::ParseString(const char* p, const char* fin, DString& destino)
             p += 4;
             break;
         }
-        default: texto += *p; break;
+        default:
+            texto += *p;
+            break;
         }
         ++p;
     }
@@ -313,11 +338,13 @@ const char* CJSON::ParseNumber(const char* p, const char* fin) {
     }
     if (p < fin && *p == '0') ++p;
     if (p < fin && *p >= '1' && *p <= '9')
-        while (digito(p)) numero += *p++;
+        while (digito(p))
+            numero += *p++;
     if (p < fin && *p == '.' && digito(p + 1)) {
         if (numero.empty()) numero += '0';
         numero += *p++;
-        while (digito(p)) numero += *p++;
+        while (digito(p))
+            numero += *p++;
     }
     if (p < fin && (*p == 'e' || *p == 'E')) {
         ++p;
@@ -388,13 +415,27 @@ bool CJSON::PrintUnformatted(DString& salida) const {
 
 void CJSON::PrintValue(int profundidad, bool formatted, std::string& salida) const {
     switch (type) {
-    case cJSON_False: salida += "false"; break;
-    case cJSON_True: salida += "true"; break;
-    case cJSON_Number: PrintNumber(salida); break;
-    case cJSON_String: PrintStringPtr(valuestring.c_str(), salida); break;
-    case cJSON_Array: PrintArray(profundidad, formatted, salida); break;
-    case cJSON_Object: PrintObject(profundidad, formatted, salida); break;
-    default: salida += "null"; break;
+    case cJSON_False:
+        salida += "false";
+        break;
+    case cJSON_True:
+        salida += "true";
+        break;
+    case cJSON_Number:
+        PrintNumber(salida);
+        break;
+    case cJSON_String:
+        PrintStringPtr(valuestring.c_str(), salida);
+        break;
+    case cJSON_Array:
+        PrintArray(profundidad, formatted, salida);
+        break;
+    case cJSON_Object:
+        PrintObject(profundidad, formatted, salida);
+        break;
+    default:
+        salida += "null";
+        break;
     }
 }
 
@@ -423,13 +464,27 @@ void CJSON::PrintStringPtr(const char* texto, std::string& salida) {
     salida += '"';
     for (const unsigned char* p = reinterpret_cast<const unsigned char*>(texto ? texto : ""); *p; ++p) {
         switch (*p) {
-        case '"': salida += "\\\""; break;
-        case '\\': salida += "\\\\"; break;
-        case '\b': salida += "\\b"; break;
-        case '\f': salida += "\\f"; break;
-        case '\n': salida += "\\n"; break;
-        case '\r': salida += "\\r"; break;
-        case '\t': salida += "\\t"; break;
+        case '"':
+            salida += "\\\"";
+            break;
+        case '\\':
+            salida += "\\\\";
+            break;
+        case '\b':
+            salida += "\\b";
+            break;
+        case '\f':
+            salida += "\\f";
+            break;
+        case '\n':
+            salida += "\\n";
+            break;
+        case '\r':
+            salida += "\\r";
+            break;
+        case '\t':
+            salida += "\\t";
+            break;
         default:
             if (*p >= 32) salida += static_cast<char>(*p);
             break;

@@ -74,8 +74,8 @@ public:
     CJSON* child = nullptr;
     CJSON* child_last = nullptr;
     DString valuestring;
-    int32_t valueint = 0;     // the number truncated toward zero, saturated to the int range
-    int64_t valueint64 = 0;   // the same in 64 bits
+    int32_t valueint = 0;   // the number truncated toward zero, saturated to the int range
+    int64_t valueint64 = 0; // the same in 64 bits
     double valuedouble = 0.0;
     DString key; // the member name inside an object
 

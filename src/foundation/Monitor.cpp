@@ -88,7 +88,8 @@ void TMonitorProc::Start(int64_t total_steps) {
 
 bool TMonitorProc::Incre(int64_t steps, bool keep_total) {
     int64_t pos = npasos.fetch_add(steps, std::memory_order_relaxed) + steps;
-    if (!keep_total && total.load(std::memory_order_relaxed) < pos) total.store(pos, std::memory_order_relaxed);
+    if (!keep_total && total.load(std::memory_order_relaxed) < pos)
+        total.store(pos, std::memory_order_relaxed);
     return !HayStop();
 }
 
@@ -141,7 +142,8 @@ float TMonitorProc::PorcentajeLocked() const {
     int64_t tot = total.load(std::memory_order_relaxed);
     if (tot < 1) return 0.0f;
     float share = 0.0f;
-    if (child_) share = static_cast<float>(child_->peso_) * std::max(0.0f, child_->PorcentajeLocked()) / 100.0f;
+    if (child_)
+        share = static_cast<float>(child_->peso_) * std::max(0.0f, child_->PorcentajeLocked()) / 100.0f;
     float f = (static_cast<float>(npasos.load(std::memory_order_relaxed)) + share) / static_cast<float>(tot);
     f = std::min(1.0f, std::max(0.0f, f));
     return f * 100.0f;

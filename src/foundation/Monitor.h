@@ -63,9 +63,9 @@ public:
 
     std::atomic<int64_t> npasos{-1}; // position: steps done; -1 until Start
     std::atomic<int64_t> total{10};
-    std::atomic<bool> stop{false};   // stop requested (written by Cancelar, read by the worker)
-    DStringMPcs texto{this};         // the current detail text
-    std::atomic<bool> fin_{false};   // the operation has ended (set by its runner)
+    std::atomic<bool> stop{false}; // stop requested (written by Cancelar, read by the worker)
+    DStringMPcs texto{this};       // the current detail text
+    std::atomic<bool> fin_{false}; // the operation has ended (set by its runner)
 
     // total <- total_steps, position <- 0, and a stop request made earlier is cleared.
     void Start(int64_t total_steps);
@@ -98,9 +98,9 @@ public:
     int64_t GetPeso() const { return peso_; }
 
 protected:
-    TMonitorProc* parent_ = nullptr; // guarded by the tree lock
-    TMonitorProc* child_ = nullptr;  // guarded by the tree lock
-    int64_t peso_ = 0;               // parent steps this child's whole run stands for
+    TMonitorProc* parent_ = nullptr;              // guarded by the tree lock
+    TMonitorProc* child_ = nullptr;               // guarded by the tree lock
+    int64_t peso_ = 0;                            // parent steps this child's whole run stands for
     std::shared_ptr<std::recursive_mutex> arbol_; // the lock of this monitor's tree
 
 private:
@@ -147,8 +147,12 @@ inline void MonStart(TMonitorProc* m, int64_t total_steps) {
 inline bool MonIncre(TMonitorProc* m, int64_t steps = 1, bool keep_total = false) {
     return m ? m->Incre(steps, keep_total) : false;
 }
-inline bool MonSetnpasos(TMonitorProc* m, int64_t position) { return m ? m->iSetnpasos(position) : false; }
-inline bool MonHayStop(const TMonitorProc* m) { return m ? m->HayStop() : false; }
+inline bool MonSetnpasos(TMonitorProc* m, int64_t position) {
+    return m ? m->iSetnpasos(position) : false;
+}
+inline bool MonHayStop(const TMonitorProc* m) {
+    return m ? m->HayStop() : false;
+}
 inline void MonCancelar(TMonitorProc* m) {
     if (m) m->Cancelar();
 }
@@ -159,7 +163,9 @@ inline void MonSetTexto(TMonitorProc* m, const CDString& text) {
     if (m) m->texto = text;
 }
 // Porcentaje() of the monitor; 0 for null.
-inline float Porcentaje(const TMonitorProc* m) { return m ? m->Porcentaje() : 0.0f; }
+inline float Porcentaje(const TMonitorProc* m) {
+    return m ? m->Porcentaje() : 0.0f;
+}
 // Texto_Proceso() of the monitor; empty for null.
 inline DString Texto_Proceso(const TMonitorProc* m, bool include_child = true, int mode = 1) {
     return m ? m->Texto_Proceso(include_child, mode) : DString();

@@ -161,7 +161,8 @@ struct TNomFitxHooks {
     bool (*existe_carpeta)(const char* folder) = nullptr;
     bool (*crea_carpeta)(const char* folder) = nullptr;
 };
-void Set_NomFitx_Hooks(const TNomFitxHooks& hooks); // null members keep the default
+// Installed at start-up on the main thread; null members keep the default.
+void Set_NomFitx_Hooks(const TNomFitxHooks& hooks);
 
 // One entry of a folder or archive listing. Sorting compares the full paths byte-wise.
 class TStringNomFitxDS : public TStringNomFitx {

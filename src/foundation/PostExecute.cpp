@@ -7,7 +7,9 @@ namespace {
 // while the process ends, after every static object).
 std::atomic<TColaPostExecute*> peItems{nullptr};
 
-TColaPostExecute* ColaSiExiste() { return peItems.load(std::memory_order_acquire); }
+TColaPostExecute* ColaSiExiste() {
+    return peItems.load(std::memory_order_acquire);
+}
 } // namespace
 
 TColaPostExecute& TBasePostExecute::Cola() {
@@ -69,7 +71,8 @@ void TBasePostExecute::PostExecuteF(TFuncPostExecute func, void* data, int delay
 void TBasePostExecute::BeatTimer() {
     TColaPostExecute* cola = ColaSiExiste();
     if (!cola) return;
-    while (std::unique_ptr<TItemPostExec> item{cola->Pop()}) (item->objeto->*item->func)(item->data);
+    while (std::unique_ptr<TItemPostExec> item{cola->Pop()})
+        (item->objeto->*item->func)(item->data);
 }
 
 int TBasePostExecute::PendingCalls() {

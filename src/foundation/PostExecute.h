@@ -60,7 +60,8 @@ public:
     // The same for a member function of a derived class (this object must be a T).
     template <class T, std::enable_if_t<!std::is_same<T, TBasePostExecute>::value, int> = 0>
     void PostExecuteF(void (T::*func)(void*), void* data = nullptr, int delay_ms = 0) {
-        static_assert(std::is_base_of<TBasePostExecute, T>::value, "posted functions belong to a TBasePostExecute");
+        static_assert(std::is_base_of<TBasePostExecute, T>::value,
+                      "posted functions belong to a TBasePostExecute");
         assert(dynamic_cast<T*>(this) != nullptr);
         PostExecuteF(static_cast<TFuncPostExecute>(func), data, delay_ms);
     }

@@ -13,7 +13,9 @@ namespace {
 // Largest magnitude of seconds since 1970 that is broken down (about 31 million years).
 const double kMaxSegs = 1e15;
 
-bool EsDigito(char c) { return c >= '0' && c <= '9'; }
+bool EsDigito(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // A fixed-width field: the bytes from..from+count-1 of the text, blanks first, then only digits
 // (at least one). False when the field runs past the end or holds anything else.
@@ -30,7 +32,7 @@ bool CampoFijo(const CDString& text, int from, int count, int& value) {
         if (!EsDigito(s[i])) return false;
         if (v < 1000000000LL) v = v * 10 + (s[i] - '0');
     }
-    value = static_cast<int>(v);
+    value = static_cast<int>(v < 1000000000LL ? v : 1000000000LL);
     return true;
 }
 
@@ -46,7 +48,7 @@ bool NumeroInicial(const CDString& text, int from, int max_chars, int& value, in
     for (; i < end && EsDigito(s[i]); i++)
         if (v < 1000000000LL) v = v * 10 + (s[i] - '0');
     if (i == from) return false;
-    value = static_cast<int>(v);
+    value = static_cast<int>(v < 1000000000LL ? v : 1000000000LL);
     if (next) *next = i;
     return true;
 }
@@ -67,7 +69,9 @@ bool DecimalInicial(const CDString& text, int from, double& value) {
     return true;
 }
 
-int DosDigitosAnyo(int year) { return year < 51 ? year + 2000 : year + 1900; }
+int DosDigitosAnyo(int year) {
+    return year < 51 ? year + 2000 : year + 1900;
+}
 
 } // namespace
 
@@ -206,9 +210,13 @@ int TTemps::Compara(const TTemps& o) const {
 // Text forms
 
 namespace {
-int SegundosEnteros(float s) { return std::isfinite(s) ? static_cast<int>(s) : 0; }
+int SegundosEnteros(float s) {
+    return std::isfinite(s) ? static_cast<int>(s) : 0;
+}
 
-const char* NombreMes(int month) { return month >= 0 && month <= 14 ? TTemps::kNombresMes[month] : "???"; }
+const char* NombreMes(int month) {
+    return month >= 0 && month <= 14 ? TTemps::kNombresMes[month] : "???";
+}
 } // namespace
 
 DString& TTemps::A_str_aaaa_mm_dd(DString& out) const {

@@ -51,9 +51,9 @@ public:
     virtual void ParaSerPolimorfico() {}
 
     bool Es_NULL() const;
-    void Lee_time_t(time_t t);         // as UTC, whole seconds
-    void SetSegs1970(double seconds);  // as UTC, with the fraction
-    double Segs1970() const;           // the fields read as UTC; 0 for the null time
+    void Lee_time_t(time_t t);        // as UTC, whole seconds
+    void SetSegs1970(double seconds); // as UTC, with the fraction
+    double Segs1970() const;          // the fields read as UTC; 0 for the null time
     // Carries overflowing seconds, minutes, hours, months and days upward.
     void Normalizate();
 
@@ -78,10 +78,10 @@ public:
                         bool millis = false, bool separators = true) const;
     // 2020-03-25 14:07:09 (a separator other than ':' replaces each ':').
     DString& A_str_aaaa_mm_dd_hora(DString& out, bool with_seconds = true, char separator = ':') const;
-    DString& A_str_dd_mm_aaaa(DString& out) const;       // 05-03-2019
-    DString& A_str_dd_mm_aaaa_hora(DString& out) const;  // 05-03-2019   14:07:09
-    DString& A_str_dd_mmm_aa(DString& out) const;        // 05-MAR-19 (a month outside 0..14: "???")
-    DString& A_str_dd_mmm_aa__hora(DString& out) const;  // 05-MAR-19 14:07:09
+    DString& A_str_dd_mm_aaaa(DString& out) const;      // 05-03-2019
+    DString& A_str_dd_mm_aaaa_hora(DString& out) const; // 05-03-2019   14:07:09
+    DString& A_str_dd_mmm_aa(DString& out) const;       // 05-MAR-19 (a month outside 0..14: "???")
+    DString& A_str_dd_mmm_aa__hora(DString& out) const; // 05-MAR-19 14:07:09
 
     // Readers of untrusted text: true when accepted. Fields read before a failure keep their
     // new values. Nothing is read past the end of the text.

@@ -60,7 +60,8 @@ TClockITV* SetClockITV(TClockITV* clock) {
     return previous ? previous : RealClock();
 }
 
-TFakeClockITV::TFakeClockITV(int64_t start_ms, int64_t unix_micros) : now_ms_(start_ms), unix_us_(unix_micros) {}
+TFakeClockITV::TFakeClockITV(int64_t start_ms, int64_t unix_micros)
+    : now_ms_(start_ms), unix_us_(unix_micros) {}
 
 void TFakeClockITV::Advance(int64_t ms) {
     now_ms_.fetch_add(ms);
@@ -117,9 +118,15 @@ int64_t GetTickCount64() {
     return now - c.TickOrigin(now);
 }
 
-uint32_t GetTickCount() { return static_cast<uint32_t>(GetTickCount64()); }
-uint32_t GetTickCountAdv() { return GetTickCount(); }
-double GetTickCountAdvD() { return static_cast<double>(GetTickCount()); }
+uint32_t GetTickCount() {
+    return static_cast<uint32_t>(GetTickCount64());
+}
+uint32_t GetTickCountAdv() {
+    return GetTickCount();
+}
+double GetTickCountAdvD() {
+    return static_cast<double>(GetTickCount());
+}
 
 // ---------------------------------------------------------------------------------------------
 // TThreadITV
@@ -133,7 +140,9 @@ TThreadITV::~TThreadITV() {
     Join();
 }
 
-void TThreadITV::SetStartFailureForTests(int error_number) { g_start_failure_for_tests.store(error_number); }
+void TThreadITV::SetStartFailureForTests(int error_number) {
+    g_start_failure_for_tests.store(error_number);
+}
 
 bool TThreadITV::Start() {
     // A worker runs its body once; a second Start would replace a live thread handle.
@@ -201,9 +210,13 @@ void TThreadITV::Join() {
     thread_.join();
 }
 
-bool TThreadITV::InMainThreadNow() { return syscall(SYS_gettid) == getpid(); }
+bool TThreadITV::InMainThreadNow() {
+    return syscall(SYS_gettid) == getpid();
+}
 
-uint32_t TThreadITV::GetCurrentThreadId() { return static_cast<uint32_t>(syscall(SYS_gettid)); }
+uint32_t TThreadITV::GetCurrentThreadId() {
+    return static_cast<uint32_t>(syscall(SYS_gettid));
+}
 
 // ---------------------------------------------------------------------------------------------
 // Locks and events
@@ -214,7 +227,8 @@ bool TCriticalSectionITV::IsBlocked() {
     return false;
 }
 
-TCriticalSectionITVEntra::TCriticalSectionITVEntra(TCriticalSectionITV* lock, bool entra_ya, TMonitorProc* monitor)
+TCriticalSectionITVEntra::TCriticalSectionITVEntra(TCriticalSectionITV* lock, bool entra_ya,
+                                                   TMonitorProc* monitor)
     : lock_(lock) {
     if (entra_ya) Entra(monitor);
 }

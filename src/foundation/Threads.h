@@ -109,7 +109,8 @@ int64_t GetTickCount64();
 
 // Base of every worker: Start runs Run() once on a new thread; other threads follow the status.
 // Deleting the object blocks until the body has returned. A class whose Run() uses its own
-// members must call Join() in its own destructor, before those members are destroyed.
+// members must call Join() in its own destructor, before those members are destroyed. A body
+// never deletes its own worker object.
 class TThreadITV {
 public:
     enum Status : int { eCreated = 0, eStarting = 1, eRunning = 2, eBodyReturned = 3, eEnded = 4 };
@@ -132,7 +133,8 @@ public:
     // the body has returned; otherwise polls every 50 ms, at most ms / 50 times (ms < 0: until
     // the end).
     void WaitForExit(int ms, int unused = 0);
-    // Blocks until the body has returned. Does nothing without a thread or on the worker itself.
+    // Blocks until the body has returned. Does nothing without a thread, and does not wait when
+    // called from the body itself.
     void Join();
 
     int GetStatus() const { return status_.load(std::memory_order_acquire); }

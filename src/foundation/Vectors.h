@@ -160,8 +160,40 @@ public:
 
     // Stores the caller's pointer (the vector takes it over when it owns its elements): at the
     // end (position < 0), into an empty slot at position, shifting an occupied slot up, or beyond
-    // the count after extending it. Returns the index. A null element raises code 16.
+    // the count after extending it. Returns the index. A null element raises code 16; an element
+    // refused with an exception is deleted when the vector owns its elements.
     int Anyade(T* element, int position = -1) {
+        try {
+            return Place(element, position);
+        } catch (...) {
+            if (owns_ && element) delete element; // handed over, refused: not leaked
+            throw;
+        }
+    }
+    // A default-made element appended; returns it.
+    T* Anyade() {
+        T* e = new T();
+        try {
+            Anyade(e);
+        } catch (...) {
+            if (!owns_) delete e; // an owning vector has deleted it already
+            throw;
+        }
+        return e;
+    }
+    // Takes the element out of its slot without deleting it (the slot is removed).
+    T* Extrae(int index) {
+        T* e = static_cast<T*>(operator_clave(index));
+        bool owns = owns_;
+        owns_ = false;
+        Elimina(index);
+        owns_ = owns;
+        return e;
+    }
+
+private:
+    static void Delete(void* p) { delete static_cast<T*>(p); }
+    int Place(T* element, int position) {
         if (!element) Error_Vectores_DG_x(16, "VectorP::Anyade", numero_, position, capacidad_, delta_);
         if (position < 0) {
             InsertSlot(numero_, element);
@@ -180,24 +212,6 @@ public:
         }
         return position;
     }
-    // A default-made element appended; returns it.
-    T* Anyade() {
-        std::unique_ptr<T> e(new T());
-        Anyade(e.get());
-        return e.release();
-    }
-    // Takes the element out of its slot without deleting it (the slot is removed).
-    T* Extrae(int index) {
-        T* e = static_cast<T*>(operator_clave(index));
-        bool owns = owns_;
-        owns_ = false;
-        Elimina(index);
-        owns_ = owns;
-        return e;
-    }
-
-private:
-    static void Delete(void* p) { delete static_cast<T*>(p); }
 };
 
 // Name of an element of a VectorPO: the text itself for text types, else its Nombre().

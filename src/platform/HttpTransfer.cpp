@@ -16,15 +16,13 @@ std::string g_extraCAFile;
 // Read-only default authorities folder of this libcurl build ("/etc/ssl/certs" on Debian).
 std::string DefaultCAPath() {
     const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW);
-    if (info && info->age >= CURLVERSION_SEVENTH && info->capath && *info->capath)
-        return info->capath;
+    if (info && info->age >= CURLVERSION_SEVENTH && info->capath && *info->capath) return info->capath;
     return "/etc/ssl/certs";
 }
 
 bool StartsWithNoCase(const std::string& text, const char* prefix) {
     size_t n = strlen(prefix);
-    if (text.size() < n)
-        return false;
+    if (text.size() < n) return false;
     for (size_t i = 0; i < n; ++i)
         if (tolower(static_cast<unsigned char>(text[i])) != tolower(static_cast<unsigned char>(prefix[i])))
             return false;
@@ -41,12 +39,9 @@ std::string Trim(const std::string& text) {
 }
 
 int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
 }
 
@@ -69,13 +64,11 @@ std::string PercentDecode(const std::string& text) {
 // A server-given name is used as a file name by callers: keep only a plain last component.
 std::string SafeFileName(std::string name) {
     size_t cut = name.find_last_of("/\\");
-    if (cut != std::string::npos)
-        name = name.substr(cut + 1);
-    name.erase(std::remove_if(name.begin(), name.end(),
-                              [](char c) { return static_cast<unsigned char>(c) < 0x20; }),
-               name.end());
-    if (name == "." || name == "..")
-        name.clear();
+    if (cut != std::string::npos) name = name.substr(cut + 1);
+    name.erase(
+        std::remove_if(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; }),
+        name.end());
+    if (name == "." || name == "..") name.clear();
     return name;
 }
 
@@ -97,8 +90,7 @@ std::string NameFromDisposition(const std::string& v) {
                 ++i;
             if (i < v.size() && v[i] == '"') {
                 for (++i; i < v.size() && v[i] != '"'; ++i) {
-                    if (v[i] == '\\' && i + 1 < v.size())
-                        ++i;
+                    if (v[i] == '\\' && i + 1 < v.size()) ++i;
                     value += v[i];
                 }
                 while (i < v.size() && v[i] != ';')
@@ -125,12 +117,10 @@ std::string NameFromDisposition(const std::string& v) {
 std::string NameFromUrl(const std::string& url) {
     std::string path = url;
     size_t cut = path.find_first_of("?#");
-    if (cut != std::string::npos)
-        path = path.substr(0, cut);
+    if (cut != std::string::npos) path = path.substr(0, cut);
     size_t scheme = path.find("://");
     size_t slash = path.find('/', scheme == std::string::npos ? 0 : scheme + 3);
-    if (slash == std::string::npos)
-        return std::string();
+    if (slash == std::string::npos) return std::string();
     return SafeFileName(PercentDecode(path.substr(path.find_last_of('/') + 1)));
 }
 
@@ -156,8 +146,7 @@ std::string THttpTransfer::HostOf(const std::string& url) {
     size_t end = url.find_first_of("/?#", start);
     std::string host = url.substr(start, end == std::string::npos ? std::string::npos : end - start);
     size_t at = host.rfind('@'); // never log credentials written into an address
-    if (at != std::string::npos)
-        host = host.substr(at + 1);
+    if (at != std::string::npos) host = host.substr(at + 1);
     return host;
 }
 
@@ -177,20 +166,16 @@ struct THttpTransfer::Context {
         curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
         response->status = status;
         curl_off_t length = -1;
-        if (curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK)
-            length = -1;
+        if (curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK) length = -1;
         response->contentLength = length;
         char* effective = nullptr;
         curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effective);
-        if (effective)
-            response->effectiveUrl = effective;
-        if (response->suggestedName.empty())
-            response->suggestedName = NameFromUrl(response->effectiveUrl);
+        if (effective) response->effectiveUrl = effective;
+        if (response->suggestedName.empty()) response->suggestedName = NameFromUrl(response->effectiveUrl);
     }
 
     bool Start() {
-        if (started)
-            return true;
+        if (started) return true;
         started = true;
         FillResponse();
         if (!receiver->OnResponse(*response)) {
@@ -204,8 +189,7 @@ struct THttpTransfer::Context {
     bool IsRedirectBeingFollowed() {
         long status = 0;
         curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
-        if (status < 300 || status > 399)
-            return false;
+        if (status < 300 || status > 399) return false;
         char* next = nullptr;
         curl_easy_getinfo(easy, CURLINFO_REDIRECT_URL, &next);
         return next != nullptr;
@@ -223,8 +207,7 @@ struct THttpTransfer::Context {
             return length;
         }
         size_t colon = line.find(':');
-        if (colon == std::string::npos)
-            return length;
+        if (colon == std::string::npos) return length;
         std::string name = line.substr(0, colon);
         std::string value = Trim(line.substr(colon + 1));
         if (StartsWithNoCase(name, "content-type") && name.size() == 12) {
@@ -240,14 +223,12 @@ struct THttpTransfer::Context {
     static size_t OnWrite(char* data, size_t size, size_t count, void* self) {
         Context& ctx = *static_cast<Context*>(self);
         size_t length = size * count;
-        if (!ctx.started && ctx.IsRedirectBeingFollowed())
-            return length;
+        if (!ctx.started && ctx.IsRedirectBeingFollowed()) return length;
         if (ctx.receiver->IsCancelled()) {
             ctx.cancelled = true;
             return CURL_WRITEFUNC_ERROR;
         }
-        if (!ctx.Start())
-            return CURL_WRITEFUNC_ERROR;
+        if (!ctx.Start()) return CURL_WRITEFUNC_ERROR;
         if (length > 0 && !ctx.receiver->OnData(data, length)) {
             ctx.aborted = true;
             return CURL_WRITEFUNC_ERROR;
@@ -267,13 +248,14 @@ struct THttpTransfer::Context {
 
     static int OnSeek(void* self, curl_off_t offset, int origin) {
         Context& ctx = *static_cast<Context*>(self);
-        if (offset == 0 && origin == SEEK_SET && ctx.source->Rewind())
-            return CURL_SEEKFUNC_OK;
+        if (offset == 0 && origin == SEEK_SET && ctx.source->Rewind()) return CURL_SEEKFUNC_OK;
         return CURL_SEEKFUNC_CANTSEEK;
     }
 };
 
-THttpTransfer::THttpTransfer() { Http_GlobalInit(); }
+THttpTransfer::THttpTransfer() {
+    Http_GlobalInit();
+}
 
 THttpTransfer::~THttpTransfer() = default;
 
@@ -289,10 +271,8 @@ THttpTransfer::EResult THttpTransfer::Perform(THttpReceiver& receiver) {
     CURL* easy = curl_easy_init();
     CURLM* multi = curl_multi_init();
     if (!easy || !multi) {
-        if (easy)
-            curl_easy_cleanup(easy);
-        if (multi)
-            curl_multi_cleanup(multi);
+        if (easy) curl_easy_cleanup(easy);
+        if (multi) curl_multi_cleanup(multi);
         errorText_ = "Cannot start the HTTP request: out of memory";
         return Failed;
     }
@@ -328,8 +308,7 @@ THttpTransfer::EResult THttpTransfer::Perform(THttpReceiver& receiver) {
     curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 256L * 1024L);
     curl_easy_setopt(easy, CURLOPT_USERAGENT, "Downloader2");
     curl_easy_setopt(easy, CURLOPT_TCP_KEEPALIVE, 1L);
-    if (decodeContent_)
-        curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
+    if (decodeContent_) curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Context::OnHeader);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, &ctx);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Context::OnWrite);
@@ -353,23 +332,20 @@ THttpTransfer::EResult THttpTransfer::Perform(THttpReceiver& receiver) {
     curl_slist* headerList = nullptr;
     for (const std::string& line : headers_)
         headerList = curl_slist_append(headerList, line.c_str());
-    if (headerList)
-        curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headerList);
+    if (headerList) curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headerList);
 
     curl_multi_add_handle(multi, easy);
     int running = 1;
     CURLMcode mc = CURLM_OK;
     for (;;) {
         mc = curl_multi_perform(multi, &running);
-        if (mc != CURLM_OK || running == 0 || ctx.cancelled || ctx.aborted)
-            break;
+        if (mc != CURLM_OK || running == 0 || ctx.cancelled || ctx.aborted) break;
         if (receiver.IsCancelled()) {
             ctx.cancelled = true;
             break;
         }
         mc = curl_multi_poll(multi, nullptr, 0, limits_.sliceMs, nullptr);
-        if (mc != CURLM_OK)
-            break;
+        if (mc != CURLM_OK) break;
     }
 
     CURLcode code = CURLE_OK;

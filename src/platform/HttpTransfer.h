@@ -68,10 +68,10 @@ public:
 class THttpTransfer {
 public:
     enum EResult {
-        Ok,        // the server answered and the whole body was delivered (any status code)
-        Failed,    // no complete answer: errorText says why
-        Cancelled, // the receiver asked to stop
-        Aborted,   // the receiver refused a response or a block
+        Ok,          // the server answered and the whole body was delivered (any status code)
+        Failed,      // no complete answer: errorText says why
+        Cancelled,   // the receiver asked to stop
+        Aborted,     // the receiver refused a response or a block
         RangeRefused // a resumed request was answered without the range (curl: "cannot resume")
     };
 

@@ -52,6 +52,7 @@ bool UserDirsValue(const string& raw, const string& home, string& out) {
         if (v[i] == '\\' && i + 1 < v.size()) ++i;
         unescaped += v[i];
     }
+    // "$HOME/" alone (a disabled folder) gives the home folder itself.
     if (unescaped.compare(0, 5, "$HOME") == 0 && (unescaped.size() == 5 || unescaped[5] == '/'))
         unescaped = home + unescaped.substr(5);
     else if (unescaped.empty() || unescaped[0] != '/')
@@ -127,7 +128,6 @@ DString Linux_UserDir(const char* key) {
             if (UserDirsValue(line.substr(var.size() + 1), home, value))
                 found = value; // a later line wins, as when the shell reads the file
         }
-        // "$HOME/" alone means the folder is disabled: the home folder stands in for it.
         if (!found.empty()) return found.c_str();
     }
     return home.c_str();

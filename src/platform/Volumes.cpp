@@ -208,6 +208,10 @@ bool Linux_VolumesRootIsOverride() {
     return volumes_override;
 }
 
+void Linux_ClearVolumesRootOverride() {
+    volumes_override = false;
+}
+
 bool Linux_FreeSpace(const char* path, int64_t& free_bytes, int64_t* total_bytes) {
     free_bytes = 0;
     if (total_bytes) *total_bytes = 0;

@@ -65,7 +65,8 @@ int Cod64Inverted(char c) {
 bool CodBase64Str_to_String(const char* texto, size_t longitud, std::string& datos) {
     if (longitud % 4 != 0) return false;
     size_t iguales = 0;
-    while (iguales < longitud && texto[longitud - 1 - iguales] == '=') ++iguales;
+    while (iguales < longitud && texto[longitud - 1 - iguales] == '=')
+        ++iguales;
     if (iguales > 2) return false;
     std::string salida;
     salida.reserve(longitud / 4 * 3);
@@ -131,8 +132,8 @@ bool SacaHexa(const char* texto, size_t longitud, std::string& datos) {
 bool ZipCompressionUtil::Compress(std::string& datos) {
     uLongf longitud = compressBound(static_cast<uLong>(datos.size()));
     std::string salida(longitud + 16, '\0');
-    if (compress(reinterpret_cast<Bytef*>(&salida[0]), &longitud, reinterpret_cast<const Bytef*>(datos.data()),
-                 static_cast<uLong>(datos.size())) != Z_OK)
+    if (compress(reinterpret_cast<Bytef*>(&salida[0]), &longitud,
+                 reinterpret_cast<const Bytef*>(datos.data()), static_cast<uLong>(datos.size())) != Z_OK)
         return false;
     salida.resize((longitud / 16 + 1) * 16); // 1..16 zero bytes after the stream
     std::fill(salida.begin() + static_cast<std::ptrdiff_t>(longitud), salida.end(), '\0');
@@ -213,16 +214,14 @@ TCryptTwoFish::~TCryptTwoFish() {
 bool TCryptTwoFish::EncriptaB(uint8_t* datos, int n) {
     if (!valida_ || n < 0 || n % TWOFISH_BLOCK_SIZE != 0) return false;
     if (n > 0)
-        cbc_encrypt(&ctx_, TwofishEncripta, TWOFISH_BLOCK_SIZE, iv_,
-                    static_cast<size_t>(n), datos, datos);
+        cbc_encrypt(&ctx_, TwofishEncripta, TWOFISH_BLOCK_SIZE, iv_, static_cast<size_t>(n), datos, datos);
     return true;
 }
 
 bool TCryptTwoFish::DesencriptaB(uint8_t* datos, int n) {
     if (!valida_ || n < 0 || n % TWOFISH_BLOCK_SIZE != 0) return false;
     if (n > 0)
-        cbc_decrypt(&ctx_, TwofishDesencripta, TWOFISH_BLOCK_SIZE, iv_,
-                    static_cast<size_t>(n), datos, datos);
+        cbc_decrypt(&ctx_, TwofishDesencripta, TWOFISH_BLOCK_SIZE, iv_, static_cast<size_t>(n), datos, datos);
     return true;
 }
 
@@ -234,7 +233,9 @@ std::atomic<uint32_t>& Estado() {
     return estado;
 }
 
-uint32_t Paso(uint32_t s) { return s * 1103515245u + 12345u; }
+uint32_t Paso(uint32_t s) {
+    return s * 1103515245u + 12345u;
+}
 
 // The operating system's random source; /dev/urandom and then std::random_device only if
 // getrandom is unavailable.
@@ -256,12 +257,15 @@ void BytesDelSistema(uint8_t* datos, size_t n) {
     }
     if (hecho < n) {
         std::random_device dispositivo;
-        for (; hecho < n; ++hecho) datos[hecho] = static_cast<uint8_t>(dispositivo());
+        for (; hecho < n; ++hecho)
+            datos[hecho] = static_cast<uint8_t>(dispositivo());
     }
 }
 } // namespace
 
-void Rand::init(uint32_t semilla) { Estado().store(semilla); }
+void Rand::init(uint32_t semilla) {
+    Estado().store(semilla);
+}
 
 int Rand::rand() {
     std::atomic<uint32_t>& estado = Estado();
@@ -283,6 +287,7 @@ void Rand::RandomText(DString& texto, int n) {
     static const char kSimbolos[] = "0123456789ABCDEFGHIJKLMNOPQRSTUV";
     std::string bytes(static_cast<size_t>(std::max(n, 0)), '\0');
     BytesDelSistema(reinterpret_cast<uint8_t*>(&bytes[0]), bytes.size());
-    for (char& c : bytes) c = kSimbolos[static_cast<unsigned char>(c) & 31];
+    for (char& c : bytes)
+        c = kSimbolos[static_cast<unsigned char>(c) & 31];
     texto = bytes.c_str();
 }

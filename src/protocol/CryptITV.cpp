@@ -4,7 +4,9 @@
 #include <cstring>
 
 namespace {
-std::string Bytes(const CDString& texto) { return std::string(texto.c_str(), static_cast<size_t>(texto.Length())); }
+std::string Bytes(const CDString& texto) {
+    return std::string(texto.c_str(), static_cast<size_t>(texto.Length()));
+}
 } // namespace
 
 bool TCryptBase::Desencripta(const CDString& cifrado, DString& plano, DStringB& descifrado) {
@@ -59,28 +61,45 @@ bool TCryptTwoFishITV::Desencripta(const CDString& cifrado, DString& plano, DStr
     return true;
 }
 
-void TCryptTwoFishITV::Encode(std::string& datos) { datos = HexaMayusculas(datos.data(), datos.size()); }
+void TCryptTwoFishITV::Encode(std::string& datos) {
+    datos = HexaMayusculas(datos.data(), datos.size());
+}
 
-bool TCryptTwoFishITV::Decode(std::string& datos) { return SacaHexa(datos.data(), datos.size(), datos); }
+bool TCryptTwoFishITV::Decode(std::string& datos) {
+    return SacaHexa(datos.data(), datos.size(), datos);
+}
 
-void TCryptTwoFishBase64ITV::Encode(std::string& datos) { datos = String_to_Base64Str(datos.data(), datos.size()); }
+void TCryptTwoFishBase64ITV::Encode(std::string& datos) {
+    datos = String_to_Base64Str(datos.data(), datos.size());
+}
 
 bool TCryptTwoFishBase64ITV::Decode(std::string& datos) {
     return CodBase64Str_to_String(datos.data(), datos.size(), datos);
 }
 
-bool TCryptZipTwoFishBase64ITV::Compress(std::string& datos) { return ZipCompressionUtil::Compress(datos); }
-bool TCryptZipTwoFishBase64ITV::Decompress(std::string& datos) { return ZipCompressionUtil::Decompress(datos); }
-bool TCryptZipTwoFishHexaITV::Compress(std::string& datos) { return ZipCompressionUtil::Compress(datos); }
-bool TCryptZipTwoFishHexaITV::Decompress(std::string& datos) { return ZipCompressionUtil::Decompress(datos); }
+bool TCryptZipTwoFishBase64ITV::Compress(std::string& datos) {
+    return ZipCompressionUtil::Compress(datos);
+}
+bool TCryptZipTwoFishBase64ITV::Decompress(std::string& datos) {
+    return ZipCompressionUtil::Decompress(datos);
+}
+bool TCryptZipTwoFishHexaITV::Compress(std::string& datos) {
+    return ZipCompressionUtil::Compress(datos);
+}
+bool TCryptZipTwoFishHexaITV::Decompress(std::string& datos) {
+    return ZipCompressionUtil::Decompress(datos);
+}
 
 // ---- ITV7 ----
 
 namespace {
-uint8_t MascaraITV7(size_t i) { return static_cast<uint8_t>((i * 23) ^ 0x93); }
+uint8_t MascaraITV7(size_t i) {
+    return static_cast<uint8_t>((i * 23) ^ 0x93);
+}
 
 void InvierteGrupos(std::string& b) {
-    for (size_t g = 0; g + 4 <= b.size(); g += 4) std::reverse(b.begin() + g, b.begin() + g + 4);
+    for (size_t g = 0; g + 4 <= b.size(); g += 4)
+        std::reverse(b.begin() + g, b.begin() + g + 4);
 }
 } // namespace
 
@@ -88,7 +107,8 @@ void TCryptITV7::Encripta(const CDString& plano, DString& cifrado) {
     std::string b = Bytes(plano);
     const DString md5 = TCryptMD5::Digest(b.data(), b.size());
     InvierteGrupos(b);
-    for (size_t i = 0; i < b.size(); ++i) b[i] = static_cast<char>(b[i] ^ MascaraITV7(i));
+    for (size_t i = 0; i < b.size(); ++i)
+        b[i] = static_cast<char>(b[i] ^ MascaraITV7(i));
     cifrado = (HexaMayusculas(b.data(), b.size()) + md5.c_str()).c_str();
 }
 
@@ -98,7 +118,8 @@ bool TCryptITV7::Desencripta(const CDString& cifrado, DString& plano) {
     const char* texto = cifrado.c_str();
     std::string b;
     if (!SacaHexa(texto, longitud - 32, b)) return false;
-    for (size_t i = 0; i < b.size(); ++i) b[i] = static_cast<char>(b[i] ^ MascaraITV7(i));
+    for (size_t i = 0; i < b.size(); ++i)
+        b[i] = static_cast<char>(b[i] ^ MascaraITV7(i));
     InvierteGrupos(b);
     if (TCryptMD5::Digest(b.data(), b.size()).Strcmpi(texto + longitud - 32) != 0) return false;
     plano = b.c_str();
@@ -113,26 +134,30 @@ void TCryptMD5::Firma(const CDString& texto, DString& firma) {
 
 void TCrypt23::Encripta(const CDString& plano, DString& cifrado) {
     std::string b = Bytes(plano);
-    for (size_t i = 0; i < b.size(); ++i) b[i] = static_cast<char>(static_cast<uint8_t>(b[i]) + 127 - i);
+    for (size_t i = 0; i < b.size(); ++i)
+        b[i] = static_cast<char>(static_cast<uint8_t>(b[i]) + 127 - i);
     cifrado = b.c_str();
 }
 
 bool TCrypt23::Desencripta(const CDString& cifrado, DString& plano) {
     std::string b = Bytes(cifrado);
-    for (size_t i = 0; i < b.size(); ++i) b[i] = static_cast<char>(static_cast<uint8_t>(b[i]) - 127 + i);
+    for (size_t i = 0; i < b.size(); ++i)
+        b[i] = static_cast<char>(static_cast<uint8_t>(b[i]) - 127 + i);
     plano = b.c_str();
     return true;
 }
 
 void TCryptNSM::Encripta(const CDString& plano, DString& cifrado) {
     std::string b = Bytes(plano);
-    for (size_t i = 0; i < b.size(); ++i) b[i] = static_cast<char>(static_cast<uint8_t>(b[i]) + i % 6 - 3);
+    for (size_t i = 0; i < b.size(); ++i)
+        b[i] = static_cast<char>(static_cast<uint8_t>(b[i]) + i % 6 - 3);
     cifrado = b.c_str();
 }
 
 bool TCryptNSM::Desencripta(const CDString& cifrado, DString& plano) {
     std::string b = Bytes(cifrado);
-    for (size_t i = 0; i < b.size(); ++i) b[i] = static_cast<char>(static_cast<uint8_t>(b[i]) - i % 6 + 3);
+    for (size_t i = 0; i < b.size(); ++i)
+        b[i] = static_cast<char>(static_cast<uint8_t>(b[i]) - i % 6 + 3);
     plano = b.c_str();
     return true;
 }
@@ -157,19 +182,27 @@ std::unique_ptr<TCryptBase> CreaMetodo(const char* nombre) {
 TCryptITV::TCryptITV(const char* nombre) : metodo_(CreaMetodo(nombre)) {}
 TCryptITV::~TCryptITV() = default;
 
-void TCryptITV::Carga_Llaves(const CDString& llave1, const CDString& llave2) { metodo_->Carga_Llaves(llave1, llave2); }
+void TCryptITV::Carga_Llaves(const CDString& llave1, const CDString& llave2) {
+    metodo_->Carga_Llaves(llave1, llave2);
+}
 
 void TCryptITV::Carga_Llave(const CDString& llave) {
     TCryptBase::Carga_Llave(llave);
     metodo_->Carga_Llave(llave);
 }
 
-void TCryptITV::Encripta(const CDString& plano, DString& cifrado) { metodo_->Encripta(plano, cifrado); }
+void TCryptITV::Encripta(const CDString& plano, DString& cifrado) {
+    metodo_->Encripta(plano, cifrado);
+}
 
-bool TCryptITV::Desencripta(const CDString& cifrado, DString& plano) { return metodo_->Desencripta(cifrado, plano); }
+bool TCryptITV::Desencripta(const CDString& cifrado, DString& plano) {
+    return metodo_->Desencripta(cifrado, plano);
+}
 
 bool TCryptITV::Desencripta(const CDString& cifrado, DString& plano, DStringB& descifrado) {
     return metodo_->Desencripta(cifrado, plano, descifrado);
 }
 
-void TCryptITV::Firma(const CDString& texto, DString& firma) { metodo_->Firma(texto, firma); }
+void TCryptITV::Firma(const CDString& texto, DString& firma) {
+    metodo_->Firma(texto, firma);
+}

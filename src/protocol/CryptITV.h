@@ -97,7 +97,8 @@ class TCryptITV7 : public TCryptBase {
 public:
     using TCryptBase::Desencripta;
     void Encripta(const CDString& plano, DString& cifrado) override;
-    bool Desencripta(const CDString& cifrado, DString& plano) override; // false (unchanged) on a bad text or MD5
+    bool Desencripta(const CDString& cifrado,
+                     DString& plano) override; // false (unchanged) on a bad text or MD5
 };
 
 // "MD5": only Firma, the RFC 1321 digest of the text as 32 upper-case hex digits.

@@ -5,6 +5,7 @@
 #include "foundation/Monitor.h"
 #include "foundation/Registra.h"
 #include "platform/HttpFile.h"
+#include "platform/Reachability.h"
 
 #include <cinttypes>
 #include <cstdio>
@@ -24,11 +25,17 @@ THttpLimits g_limits;
 DString g_formato1; // "Txt.MgrComm.Transferred1"
 DString g_formato2; // "Txt.MgrComm.Transferred2"
 
-std::string ToStd(const CDString& s) { return std::string(s.c_str(), static_cast<size_t>(s.Length())); }
+std::string ToStd(const CDString& s) {
+    return std::string(s.c_str(), static_cast<size_t>(s.Length()));
+}
 
-DString FromStd(const std::string& s) { return DString(s.c_str()); }
+DString FromStd(const std::string& s) {
+    return DString(s.c_str());
+}
 
-bool EsExito(long status) { return status >= 200 && status <= 299; }
+bool EsExito(long status) {
+    return status >= 200 && status <= 299;
+}
 
 DString ErrorHttp(long status) {
     DString t;
@@ -36,7 +43,9 @@ DString ErrorHttp(long status) {
     return t;
 }
 
-void Log(const CDString& text) { CustomRegistraComun(text); }
+void Log(const CDString& text) {
+    CustomRegistraComun(text);
+}
 
 // Fills the "%s" and "%d" of a catalogue text in order with the given texts. The catalogue is
 // data, never a printf format: a wrong or missing placeholder cannot read beyond the arguments.
@@ -46,8 +55,7 @@ DString RellenaFormato(const CDString& formato, const std::vector<std::string>& 
     size_t next = 0;
     for (size_t i = 0; f[i]; ++i) {
         if (f[i] == '%' && (f[i + 1] == 's' || f[i + 1] == 'd')) {
-            if (next < args.size())
-                out += args[next++];
+            if (next < args.size()) out += args[next++];
             ++i;
         } else if (f[i] == '%' && f[i + 1] == '%') {
             out += '%';
@@ -61,8 +69,7 @@ DString RellenaFormato(const CDString& formato, const std::vector<std::string>& 
 
 // Value and unit of a size for the progress texts: Kb up to 1 MiB, Mb up to 1 GiB, Gb up to 1 TiB.
 void ValorUnidad(int64_t v, std::string& valor, std::string& unidad) {
-    if (v < 0)
-        v = 0;
+    if (v < 0) v = 0;
     double d = static_cast<double>(v);
     double div;
     if (v <= (1LL << 20)) {
@@ -84,16 +91,13 @@ void ValorUnidad(int64_t v, std::string& valor, std::string& unidad) {
 }
 
 void PreparaMonitor(TMonitorProc* monitor) {
-    if (!monitor || !monitor->VersionFuncCancel())
-        return;
-    if (monitor->total.load() <= 10)
-        monitor->total = 1;
+    if (!monitor || !monitor->VersionFuncCancel()) return;
+    if (monitor->total.load() <= 10) monitor->total = 1;
     monitor->npasos = 0;
 }
 
 void PonPosicion(TMonitorProc* monitor, int64_t posicion, int64_t total) {
-    if (!monitor)
-        return;
+    if (!monitor) return;
     monitor->total = total > 0 ? total : 1;
     monitor->npasos = posicion;
 }
@@ -117,7 +121,8 @@ public:
                 done += n;
                 pos_ += static_cast<int64_t>(n);
             } else if (pos_ < head + file_size_) {
-                size_t n = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(room), head + file_size_ - pos_));
+                size_t n = static_cast<size_t>(
+                    std::min<int64_t>(static_cast<int64_t>(room), head + file_size_ - pos_));
                 int64_t got = 0;
                 if (!file_.LeeTokenBin(buffer + done, static_cast<int64_t>(n), nullptr, 0, &got) ||
                     got != static_cast<int64_t>(n))
@@ -170,9 +175,9 @@ std::string CampoSeguro(const CDString& text) {
 struct TInternetITV::TReceptor : public THttpReceiver {
     int modo = MODE_MEMORY;
     TMonitorProc* monitor = nullptr;
-    std::string* memoria = nullptr; // mode 0 and form answers
-    THttpFile* fichero = nullptr;   // modes 1 and 2
-    std::string nombre;             // the file written (for error texts)
+    std::string* memoria = nullptr;  // mode 0 and form answers
+    THttpFile* fichero = nullptr;    // modes 1 and 2
+    std::string nombre;              // the file written (for error texts)
     bool abrir_al_responder = false; // mode 1: the file is created when the answer arrives
     int64_t reanudar_desde = 0;      // mode 2: bytes already in the ".part"
     int64_t esperado = -1;           // mode 2: the caller's expected size
@@ -187,10 +192,8 @@ struct TInternetITV::TReceptor : public THttpReceiver {
     int64_t total = 0;
 
     bool OnResponse(const THttpResponse& r) override {
-        if (nombre_sugerido)
-            *nombre_sugerido = FromStd(r.suggestedName);
-        if (tipo)
-            *tipo = FromStd(r.contentType);
+        if (nombre_sugerido) *nombre_sugerido = FromStd(r.suggestedName);
+        if (tipo) *tipo = FromStd(r.contentType);
         if (modo == MODE_MEMORY) {
             if (r.contentLength > kMaxMemoryBody) {
                 error = "Answer too large";
@@ -225,7 +228,8 @@ struct TInternetITV::TReceptor : public THttpReceiver {
                 error = ToStd(ErrorHttp(r.status));
                 return false;
             }
-        } else if (!EsExito(r.status)) {
+        } else if (!EsExito(r.status) || (r.status == 206 && r.contentRange.compare(0, 8, "bytes 0-") != 0)) {
+            // A part of the file that was not asked for is as wrong as an error page.
             error = ToStd(ErrorHttp(r.status));
             return false;
         }
@@ -246,6 +250,7 @@ struct TInternetITV::TReceptor : public THttpReceiver {
     }
 
     bool OnData(const char* data, size_t length) override {
+        if (accion == COMPLETO) return true; // the body of a 416: never part of the file
         if (modo == MODE_MEMORY || !fichero) {
             if (static_cast<int64_t>(memoria->size() + length) > kMaxMemoryBody) {
                 error = "Answer too large";
@@ -259,8 +264,7 @@ struct TInternetITV::TReceptor : public THttpReceiver {
         recibidos += static_cast<int64_t>(length);
         if (monitor) {
             monitor->Incre(static_cast<int64_t>(length));
-            if (modo != MODE_MEMORY)
-                monitor->texto = TInternetITV::Texto_Progreso(recibidos, total);
+            if (modo != MODE_MEMORY) monitor->texto = TInternetITV::Texto_Progreso(recibidos, total);
         }
         return true;
     }
@@ -282,7 +286,9 @@ THttpLimits TInternetITV::Get_Default_Limits() {
     return g_limits;
 }
 
-void TInternetITV::Set_CAFile(const DString& pem_file) { Http_SetExtraCAFile(ToStd(pem_file)); }
+void TInternetITV::Set_CAFile(const DString& pem_file) {
+    Http_SetExtraCAFile(ToStd(pem_file));
+}
 
 void TInternetITV::Set_Progress_Formats(const DString& transferred1, const DString& transferred2) {
     std::lock_guard<std::mutex> hold(g_mutex);
@@ -311,8 +317,7 @@ DString TInternetITV::Texto_Progreso(int64_t position, int64_t total) {
 DString TInternetITV::Url_Para_Log(const DString& url) {
     std::string u = ToStd(url);
     size_t cut = u.find_first_of("?#");
-    if (cut != std::string::npos)
-        u = u.substr(0, cut);
+    if (cut != std::string::npos) u = u.substr(0, cut);
     size_t scheme = u.find("://");
     std::string prefix = scheme == std::string::npos ? std::string() : u.substr(0, scheme + 3);
     std::string host = THttpTransfer::HostOf(u);
@@ -331,12 +336,9 @@ void TInternetITV::Prepara(THttpTransfer& http, const DString& url, const DStrin
         while (pos <= all.size()) {
             size_t end = all.find('\n', pos);
             std::string line = all.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
-            if (line.find(':') != std::string::npos)
-                http.AddHeader(line);
-            if (end == std::string::npos)
-                break;
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (line.find(':') != std::string::npos) http.AddHeader(line);
+            if (end == std::string::npos) break;
             pos = end + 1;
         }
     }
@@ -345,37 +347,34 @@ void TInternetITV::Prepara(THttpTransfer& http, const DString& url, const DStrin
 // ---------------------------------------------------------------------------------------------
 // GET
 
-bool TInternetITV::DescargaHTTP_ITV_Str(const DString& url, DString& text, TStringErr& err, TMonitorProc* monitor,
-                                        DString* headers) {
+bool TInternetITV::DescargaHTTP_ITV_Str(const DString& url, DString& text, TStringErr& err,
+                                        TMonitorProc* monitor, DString* headers) {
     TStringNomFitx none;
     return DescargaHTTP_ITV(url, MODE_MEMORY, text, none, err, monitor, nullptr, nullptr, -1, headers);
 }
 
 bool TInternetITV::DescargaHTTP_ITV_File(const DString& url, const TStringNomFitx& target, TStringErr& err,
-                                         TMonitorProc* monitor, DString* suggested_name, DString* content_type,
-                                         bool resume, DString* response, int64_t expected_size,
-                                         const DString* headers) {
+                                         TMonitorProc* monitor, DString* suggested_name,
+                                         DString* content_type, bool resume, DString* response,
+                                         int64_t expected_size, const DString* headers) {
     DString sink;
     DString& text = response ? *response : sink;
     int mode = resume ? MODE_RESUMABLE : MODE_FILE;
     bool ok = false;
     for (int attempt = 0; attempt < 4; ++attempt) {
-        ok = DescargaHTTP_ITV(url, mode, text, target, err, monitor, suggested_name, content_type, expected_size,
-                              headers);
-        if (ok || !resume_)
-            break;
+        ok = DescargaHTTP_ITV(url, mode, text, target, err, monitor, suggested_name, content_type,
+                              expected_size, headers);
+        if (ok || !resume_) break;
         bool retry = false;
         RD_New_Try(err, retry, monitor);
-        if (!retry)
-            break;
+        if (!retry) break;
     }
     return ok;
 }
 
 bool TInternetITV::RD_New_Try(TStringErr& err, bool& retry, TMonitorProc* monitor) {
     retry = false;
-    if (err.Contains("404") || MonHayStop(monitor))
-        return false;
+    if (err.Contains("404") || MonHayStop(monitor)) return false;
     if (retries_ >= 2) {
         retries_ = 0;
         return false;
@@ -392,8 +391,7 @@ bool TInternetITV::RD_New_Try(TStringErr& err, bool& retry, TMonitorProc* monito
 bool TInternetITV::DescargaHTTP_ITV(const DString& url, int mode, DString& text, const TStringNomFitx& target,
                                     TStringErr& err, TMonitorProc* monitor, DString* suggested_name,
                                     DString* content_type, int64_t expected_size, const DString* headers) {
-    if (mode == MODE_RESUMABLE && !resume_)
-        mode = MODE_FILE;
+    if (mode == MODE_RESUMABLE && !resume_) mode = MODE_FILE;
     if (mode != MODE_MEMORY && !TFitxUtils::Crea_Carpeta(target, true, &err)) {
         last_failed_ = true;
         return false;
@@ -402,8 +400,7 @@ bool TInternetITV::DescargaHTTP_ITV(const DString& url, int mode, DString& text,
     {
         DString t;
         t << "TInternetITV::DescargaHTTP_ITV() . mode=" << mode << " . url=" << Url_Para_Log(url);
-        if (mode != MODE_MEMORY)
-            t << " . file=" << target;
+        if (mode != MODE_MEMORY) t << " . file=" << target;
         Log(t);
     }
     bool ok = false;
@@ -460,8 +457,7 @@ bool TInternetITV::Modo_Fichero(const DString& url, const TStringNomFitx& target
     r.tipo = content_type;
     THttpTransfer::EResult res = http.Perform(r);
     bool closed = r.abierto && file.Close();
-    if (res == THttpTransfer::Ok && closed && err.IsEmpty())
-        return true;
+    if (res == THttpTransfer::Ok && closed && err.IsEmpty()) return true;
     if (res == THttpTransfer::Ok && r.abierto && !closed)
         err = FromStd("Error saving local file " + r.nombre + " (" + file.ErrorText() + ")");
     else if (res != THttpTransfer::Ok)
@@ -523,8 +519,8 @@ bool TInternetITV::Modo_Reanudable(const DString& url, const TStringNomFitx& tar
                          (res == THttpTransfer::Aborted && r.accion == TReceptor::REINICIAR);
         if (reiniciar) {
             DString t;
-            t << "TInternetITV::DescargaHTTP_ITV() . the server did not resume at " << static_cast<long long>(P)
-              << ": partial file started again . url=" << Url_Para_Log(url);
+            t << "TInternetITV::DescargaHTTP_ITV() . the server did not resume at "
+              << static_cast<long long>(P) << ": partial file started again . url=" << Url_Para_Log(url);
             Log(t);
             if (pass == 0) {
                 empezar_de_cero = true;
@@ -628,8 +624,7 @@ std::string TInternetITV::Multipart_Head(const DString& fields, const DString& f
             out += "Content-Disposition: form-data; name=\"" + CampoSeguro(FromStd(name)) + "\"\r\n\r\n";
             out += value + "\r\n";
         }
-        if (end == std::string::npos)
-            break;
+        if (end == std::string::npos) break;
         pos = end + 1;
     }
     out += "--" + B + "\r\n";
@@ -639,16 +634,18 @@ std::string TInternetITV::Multipart_Head(const DString& fields, const DString& f
     return out;
 }
 
-std::string TInternetITV::Multipart_Tail() { return std::string("\r\n--") + kBoundary + "--\r\n"; }
+std::string TInternetITV::Multipart_Tail() {
+    return std::string("\r\n--") + kBoundary + "--\r\n";
+}
 
 bool TInternetITV::Sube_Fichero_HTTP(const DString& url, const TStringNomFitx& file, const DString& fields,
                                      const DString& file_field_name, DString& response, TStringErr& err,
                                      TMonitorProc* monitor, DString*) {
     TFicheroITV f;
-    if (!f.Abre(file, 0x11, &err))
-        return false;
+    if (!f.Abre(file, 0x11, &err)) return false;
     int64_t size = f.FileSize64();
-    TCuerpoMultipart body(Multipart_Head(fields, file_field_name, file.nom_fitx_ext()), f, size, Multipart_Tail());
+    TCuerpoMultipart body(Multipart_Head(fields, file_field_name, file.nom_fitx_ext()), f, size,
+                          Multipart_Tail());
 
     THttpTransfer http;
     Prepara(http, url, nullptr);
@@ -683,10 +680,9 @@ bool TFileDownloader::DownloadData(TDownloadData& data, TStringErr& err, TMonito
         return net.DescargaHTTP_ITV_Str(data.url, data.response, err, monitor, nullptr);
     }
     if (!data.local_file.IsEmpty()) {
-        bool ok = net.Sube_Fichero_HTTP(data.url, data.local_file, data.body, data.file_field_name, data.response,
-                                        err, monitor, nullptr);
-        if (!ok && err.IsEmpty())
-            err = "Error uploading the file.";
+        bool ok = net.Sube_Fichero_HTTP(data.url, data.local_file, data.body, data.file_field_name,
+                                        data.response, err, monitor, nullptr);
+        if (!ok && err.IsEmpty()) err = "Error uploading the file.";
         return ok;
     }
     return net.Post_HTTP_ITV_Str(data.url, data.body.c_str(), data.response, err, monitor, nullptr);
@@ -697,8 +693,7 @@ bool FuncDownloadData(TDownloadData& data, TStringErr& err, TMonitorProc* monito
 }
 
 bool TFileDownloader::DeleteOriginalFile(const TStringNomFitx& name) {
-    if (!TFitxUtils::Verifica_Existencia_Archivo(name))
-        return true;
+    if (!TFitxUtils::Verifica_Existencia_Archivo(name)) return true;
     TStringErr_i e;
     TFitxUtils::Delete_File(name, &e);
     return !TFitxUtils::Verifica_Existencia_Archivo(name);
@@ -721,8 +716,7 @@ bool TFileDownloader::Download(TDownloadData& data, TStringErr&, TMonitorProc* m
     if (to_file) {
         data.local_file = target;
         if (!ok || !DeleteOriginalFile(target)) {
-            if (ok)
-                err = "Error deleting file: ";
+            if (ok) err = "Error deleting file: ";
             ok = false;
             DeleteOriginalFile(temp);
         } else {
@@ -751,61 +745,25 @@ bool TInternetOSAL::IsAvailable(TStringErr& err) {
     return false;
 }
 
-namespace {
-// A default route in /proc/net/route (destination 00000000) or /proc/net/ipv6_route (::/0).
-bool HayRutaPorDefecto() {
-    if (FILE* f = fopen("/proc/net/route", "r")) {
-        char line[512];
-        bool found = false;
-        while (!found && fgets(line, sizeof line, f)) {
-            char iface[64];
-            unsigned long dest = 1, flags = 0;
-            if (sscanf(line, "%63s %lx %*x %lx", iface, &dest, &flags) == 3 && dest == 0 && (flags & 1))
-                found = true;
-        }
-        fclose(f);
-        if (found)
-            return true;
-    }
-    if (FILE* f = fopen("/proc/net/ipv6_route", "r")) {
-        char line[512];
-        bool found = false;
-        while (!found && fgets(line, sizeof line, f)) {
-            char dest[40], iface[64];
-            unsigned plen = 1, flags = 0;
-            if (sscanf(line, "%39s %x %*s %*x %*s %*x %*x %*x %x %63s", dest, &plen, &flags, iface) == 4 &&
-                plen == 0 && strcmp(dest, "00000000000000000000000000000000") == 0 && strcmp(iface, "lo") != 0 &&
-                (flags & 1))
-                found = true;
-        }
-        fclose(f);
-        if (found)
-            return true;
-    }
-    return false;
-}
-} // namespace
-
 bool TInternetOSALMac::IsAvailable(TStringErr& err) {
-    if (HayRutaPorDefecto())
-        return true;
-    err << "Apple_IsInternetAvailable: Not connected to internet";
-    return false;
+    return Apple_IsInternetAvailable(err);
 }
 
-TInternetOSAL* TInternetOSALBuilder::Build() { return new TInternetOSALMac(); }
+TInternetOSAL* TInternetOSALBuilder::Build() {
+    return new TInternetOSALMac();
+}
 
 TInternetCheck::TInternetCheck() : probe_(TInternetOSALBuilder::Build()) {}
 
-TInternetCheck::~TInternetCheck() { delete probe_; }
+TInternetCheck::~TInternetCheck() {
+    delete probe_;
+}
 
 bool TInternetCheck::IsAvailable(TStringErr& err) {
     TStringErr_i detail;
-    if (probe_ && probe_->IsAvailable(detail))
-        return true;
+    if (probe_ && probe_->IsAvailable(detail)) return true;
     err.Set(TStringErr::eNoInternet, detail.c_str());
-    if (err.IsEmpty())
-        err = TStringErr::typeErrorMessges[TStringErr::eNoInternet];
+    if (err.IsEmpty()) err = TStringErr::typeErrorMessges[TStringErr::eNoInternet];
     return false;
 }
 

@@ -27,7 +27,8 @@ public:
     enum { MODE_MEMORY = 0, MODE_FILE = 1, MODE_RESUMABLE = 2 };
 
     // The three arguments are not used.
-    explicit TInternetITV(const char* unused1 = nullptr, const char* unused2 = nullptr, void* unused3 = nullptr);
+    explicit TInternetITV(const char* unused1 = nullptr, const char* unused2 = nullptr,
+                          void* unused3 = nullptr);
 
     // Resumable file downloads, with retries, happen only with this switch on (default off).
     void Set_Resume_Download(bool on) { resume_ = on; }
@@ -48,18 +49,19 @@ public:
 
     // GET into memory (mode 0). The answer's status is not examined: the body is the text.
     // headers: extra request header lines ("Name: value", separated by line breaks), may be null.
-    bool DescargaHTTP_ITV_Str(const DString& url, DString& text, TStringErr& err, TMonitorProc* monitor = nullptr,
-                              DString* headers = nullptr);
+    bool DescargaHTTP_ITV_Str(const DString& url, DString& text, TStringErr& err,
+                              TMonitorProc* monitor = nullptr, DString* headers = nullptr);
     // GET into a file: resumable (mode 2) when resume is true and the resume switch is on, with up
     // to two retries; otherwise plain (mode 1), one attempt. expected_size: -1 when unknown.
     bool DescargaHTTP_ITV_File(const DString& url, const TStringNomFitx& target, TStringErr& err,
                                TMonitorProc* monitor = nullptr, DString* suggested_name = nullptr,
-                               DString* content_type = nullptr, bool resume = false, DString* response = nullptr,
-                               int64_t expected_size = -1, const DString* headers = nullptr);
+                               DString* content_type = nullptr, bool resume = false,
+                               DString* response = nullptr, int64_t expected_size = -1,
+                               const DString* headers = nullptr);
     // One attempt in the given mode.
     bool DescargaHTTP_ITV(const DString& url, int mode, DString& text, const TStringNomFitx& target,
-                          TStringErr& err, TMonitorProc* monitor, DString* suggested_name, DString* content_type,
-                          int64_t expected_size, const DString* headers);
+                          TStringErr& err, TMonitorProc* monitor, DString* suggested_name,
+                          DString* content_type, int64_t expected_size, const DString* headers);
     // After a failed attempt: a retry is granted (err emptied, retry true) unless the error names a
     // 404, the monitor was stopped, or two retries were granted already (then the count restarts).
     bool RD_New_Try(TStringErr& err, bool& retry, TMonitorProc* monitor);
@@ -90,8 +92,9 @@ private:
     struct TReceptor;
     bool Modo_Memoria(const DString& url, DString& text, TStringErr& err, TMonitorProc* monitor,
                       DString* suggested_name, DString* content_type, const DString* headers);
-    bool Modo_Fichero(const DString& url, const TStringNomFitx& target, TStringErr& err, TMonitorProc* monitor,
-                      DString* suggested_name, DString* content_type, const DString* headers);
+    bool Modo_Fichero(const DString& url, const TStringNomFitx& target, TStringErr& err,
+                      TMonitorProc* monitor, DString* suggested_name, DString* content_type,
+                      const DString* headers);
     bool Modo_Reanudable(const DString& url, const TStringNomFitx& target, TStringErr& err,
                          TMonitorProc* monitor, DString* suggested_name, DString* content_type,
                          int64_t expected_size, const DString* headers);
@@ -115,7 +118,7 @@ struct TDownloadData {
     DString file_field_name; // form name of the uploaded file
     DString content_type;    // out: content type of a downloaded file
     DString unused_c;
-    DString suggested_name; // out: file name suggested by the server
+    DString suggested_name;    // out: file name suggested by the server
     TStringNomFitx local_file; // download target or upload source; empty for memory requests
     DString unused_d;
     bool download = true; // true: GET; false: POST or upload

@@ -31,26 +31,27 @@ TEST(JsonParse, Table) {
         {"null", "null"},
         {"true", "true"},
         {"false", "false"},
-        {"  \t\r\n\x01\x1f 7", "7"},          // every byte 1..32 is whitespace
-        {"nullx", "null"},                     // only the letters are compared
+        {"  \t\r\n\x01\x1f 7", "7"}, // every byte 1..32 is whitespace
+        {"nullx", "null"},           // only the letters are compared
         {"truest", "true"},
-        {"[1,2] trailing text", "[1,2]"},      // nothing after the value is read
+        {"[1,2] trailing text", "[1,2]"}, // nothing after the value is read
         {"\"abc\"", "\"abc\""},
         {"\"a\\\"b\\\\c\\/d\\qe\"", "\"a\\\"b\\\\c/dqe\""}, // any other escaped byte stands for itself
         {"\"\\b\\f\\n\\r\\t\"", "\"\\b\\f\\n\\r\\t\""},
-        {"\"\\u00e9\\u20AC\\u0041\"", "\"\xc3\xa9\xe2\x82\xac" "A\""},
+        {"\"\\u00e9\\u20AC\\u0041\"", "\"\xc3\xa9\xe2\x82\xac"
+                                      "A\""},
         {"\"\\ud83d\\ude00\"", "\"\xed\xa0\xbd\xed\xb8\x80\""}, // halves are encoded one by one
-        {"\"a\\u0000b\"", "\"ab\""},           // no zero byte inside a text
-        {"\"caf\xc3\xa9\"", "\"caf\xc3\xa9\""}, // UTF-8 passes
+        {"\"a\\u0000b\"", "\"ab\""},                            // no zero byte inside a text
+        {"\"caf\xc3\xa9\"", "\"caf\xc3\xa9\""},                 // UTF-8 passes
         {"[]", "[]"},
         {"{}", "{}"},
         {"[ 1 , [ ] , { } , \"x\" ]", "[1,[],{},\"x\"]"},
         {"{\"a\":{\"b\":[true,false,null]}}", "{\"a\":{\"b\":[true,false,null]}}"},
         {"{\"a\":1,\"a\":2}", "{\"a\":1,\"a\":2}"}, // duplicates are kept
-        {"0123", "123"},                       // one leading zero is skipped
+        {"0123", "123"},                            // one leading zero is skipped
         {"-", "0"},
         {"-0", "0"},
-        {"1.", "1"},                           // '.' without a digit ends the number
+        {"1.", "1"}, // '.' without a digit ends the number
         {"[1.]", "<fail>"},
         {"1e", "1"},
         {"2E+3", "2000"},
@@ -66,15 +67,16 @@ TEST(JsonParse, Table) {
         {"{\"a\"}", "<fail>"},
         {"{a:1}", "<fail>"},
         {"{\"a\":1,}", "<fail>"},
-        {"\"abc", "<fail>"},                   // cut off by the end of the text
+        {"\"abc", "<fail>"}, // cut off by the end of the text
         {"\"abc\\", "<fail>"},
-        {"\"\\u12", "<fail>"},                 // a \u escape never reads past the end
+        {"\"\\u12", "<fail>"}, // a \u escape never reads past the end
         {"\"\\u123", "<fail>"},
         {"\"\\u12\"", "<fail>"},
         {"\"\\u12G4\"", "<fail>"},
         {"\"\\u1234", "<fail>"},
     };
-    for (const auto& row : table) EXPECT_EQ(Reprint(row.text), row.printed) << row.text;
+    for (const auto& row : table)
+        EXPECT_EQ(Reprint(row.text), row.printed) << row.text;
 }
 
 TEST(JsonParse, DesignExample) {
@@ -139,7 +141,8 @@ TEST(JsonParse, NestingDepthIsLimited) {
     EXPECT_FALSE(too_deep.Parse(deep.c_str()));
     // A hostile answer far deeper than the limit: refused, no stack overflow.
     std::string hostile;
-    for (int i = 0; i < 1000000; ++i) hostile += "{\"a\":[";
+    for (int i = 0; i < 1000000; ++i)
+        hostile += "{\"a\":[";
     CJSON h;
     EXPECT_FALSE(h.Parse(hostile.c_str()));
 }
@@ -240,7 +243,8 @@ TEST(JsonBuild, ObjectsAndArrays) {
     ev->AddNumberToObject("count", 1);
     EXPECT_TRUE(events->AddItemToArray(ev));
     EXPECT_TRUE(root->AddItemToObject("events", events));
-    EXPECT_EQ(Print(*root), "{\"app_key\":\"k\",\"end_session\":1,\"events\":[{\"key\":\"InfoUser\",\"count\":1}]}");
+    EXPECT_EQ(Print(*root),
+              "{\"app_key\":\"k\",\"end_session\":1,\"events\":[{\"key\":\"InfoUser\",\"count\":1}]}");
 
     // The wrong kind of container, a null or linked item: refused, the item stays the caller's.
     CJSON* item = CJSON::CreateString("x");
@@ -251,9 +255,9 @@ TEST(JsonBuild, ObjectsAndArrays) {
     EXPECT_FALSE(root->AddItemToObject("self", root));
     EXPECT_FALSE(root->AddItemToObject("null", nullptr));
     ASSERT_TRUE(events->AddItemToArray(CJSON::CreateNumber(2)));
-    EXPECT_FALSE(root->AddItemToArray(ev));               // linked to a sibling inside events
+    EXPECT_FALSE(root->AddItemToArray(ev));                 // linked to a sibling inside events
     EXPECT_FALSE(root->AddItemToArray(events->child_last)); //
-    EXPECT_TRUE(root->AddItemToArray(item)); // objects take array items, key untouched
+    EXPECT_TRUE(root->AddItemToArray(item));                // objects take array items, key untouched
     EXPECT_STREQ(item->key.c_str(), "");
     delete root;
 }
@@ -299,7 +303,8 @@ TEST(JsonTree, EmptyLeavesAReusableContainer) {
 TEST(JsonTree, DestroyingALongSiblingChainDoesNotRecurse) {
     // A 16 MiB answer: some 400000 siblings, far more than a stack could take one frame each.
     std::string big = "[";
-    while (big.size() < 16u * 1024 * 1024) big += "\"0123456789abcdefghijklmnopqrstuvwxyz\",";
+    while (big.size() < 16u * 1024 * 1024)
+        big += "\"0123456789abcdefghijklmnopqrstuvwxyz\",";
     big += "0]";
     {
         CJSON root;

@@ -10,7 +10,9 @@
 
 namespace {
 
-std::string S(const DString& d) { return d.c_str(); }
+std::string S(const DString& d) {
+    return d.c_str();
+}
 
 TEST(Monitor, FreshMonitorShowsNothing) {
     TMonitorProc m;
@@ -30,7 +32,8 @@ TEST(Monitor, PercentageIsClampedAndGuardsAgainstEmptyTotals) {
         int64_t pos, total;
         float expected;
     } cases[] = {
-        {5, 0, 0}, {5, -3, 0}, {-1, 10, 0}, {0, 10, 0}, {5, 10, 50}, {10, 10, 100}, {12, 10, 100}, {1, 3, 100.0f / 3},
+        {5, 0, 0},   {5, -3, 0},    {-1, 10, 0},   {0, 10, 0},
+        {5, 10, 50}, {10, 10, 100}, {12, 10, 100}, {1, 3, 100.0f / 3},
     };
     for (const Case& c : cases) {
         TMonitorProc m;
@@ -278,14 +281,12 @@ TEST(Monitor, SmartSizeUnits) {
         int64_t pos, total;
         const char* expected;
     } cases[] = {
-        {3 * M / 2, 10 * M, "1.50 Mb/10.00 Mb"},
-        {0, 512, "0.00 Kb/0.50 Kb"},
-        {M, M + 1, "1024.00 Kb/1.00 Mb"},
-        {G, G + 1, "1024.00 Mb/1.00 Gb"},
-        {T, T + 1, "1024.00 Gb/1.00 Tb"},
-        {-1, 2 * T, "0.00 Kb/2.00 Tb"},
+        {3 * M / 2, 10 * M, "1.50 Mb/10.00 Mb"}, {0, 512, "0.00 Kb/0.50 Kb"},
+        {M, M + 1, "1024.00 Kb/1.00 Mb"},        {G, G + 1, "1024.00 Mb/1.00 Gb"},
+        {T, T + 1, "1024.00 Gb/1.00 Tb"},        {-1, 2 * T, "0.00 Kb/2.00 Tb"},
     };
-    for (const Case& c : cases) EXPECT_EQ(S(Text_Proceso_Smart_Size(c.pos, c.total)), c.expected);
+    for (const Case& c : cases)
+        EXPECT_EQ(S(Text_Proceso_Smart_Size(c.pos, c.total)), c.expected);
     TMonitorProc m;
     m.Start(10 * M);
     m.Incre(3 * M / 2);

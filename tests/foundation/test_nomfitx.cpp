@@ -261,6 +261,8 @@ TEST_F(NomFitx, Equality) {
     EXPECT_TRUE(TStringNomFitx("/a") != "/ab");
     EXPECT_TRUE(TStringNomFitx("") == TStringNomFitx());
     EXPECT_TRUE(TStringNomFitx("/Ñandú/") == "/ñANDÚ");
+    EXPECT_TRUE(TStringNomFitx("/raw/\xff\xfe/") == "/raw/\xff\xfe"); // names need not be UTF-8
+    EXPECT_FALSE(TStringNomFitx("/raw/\xff") == "/raw/\xfe");
     TStringNomFitxDS entry("/x/Y", 12, false);
     EXPECT_TRUE(entry == "/x/y");
     EXPECT_EQ(entry.size, 12);

@@ -109,7 +109,9 @@ struct OtherBase {
 };
 class Derived : public OtherBase, public TBasePostExecute {
 public:
-    virtual void Hit(void* data) { g_trace->push_back(std::string("base:") + static_cast<const char*>(data)); }
+    virtual void Hit(void* data) {
+        g_trace->push_back(std::string("base:") + static_cast<const char*>(data));
+    }
     std::string tag = "derived";
 };
 class MoreDerived : public Derived {

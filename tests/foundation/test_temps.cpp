@@ -11,7 +11,9 @@
 
 namespace {
 
-std::string S(const DString& d) { return d.c_str(); }
+std::string S(const DString& d) {
+    return d.c_str();
+}
 
 struct Fields {
     int year, month, day, hour, minute;
@@ -31,7 +33,8 @@ TEST(Temps, ConstructorTakesTwoDigitYears) {
     struct Case {
         int in, out;
     } cases[] = {{50, 1950}, {49, 2049}, {0, 2000}, {99, 1999}, {100, 100}, {2020, 2020}, {-3, -3}};
-    for (const Case& c : cases) EXPECT_EQ(TTemps(c.in, 1, 1).anyo, c.out) << c.in;
+    for (const Case& c : cases)
+        EXPECT_EQ(TTemps(c.in, 1, 1).anyo, c.out) << c.in;
 }
 
 TEST(Temps, NullTime) {
@@ -75,10 +78,10 @@ TEST(Temps, HourTextParts) {
         bool h, m, s, ms, sep;
         const char* expected;
     } cases[] = {
-        {true, true, true, false, true, "14:07:09"},  {true, true, false, false, true, "14:07"},
-        {false, false, true, false, true, "09"},      {true, true, true, true, true, "14:07:09.250"},
-        {true, true, true, false, false, "140709"},   {true, false, true, false, true, "14:09"},
-        {true, false, false, false, true, "14"},      {false, true, true, true, false, "0709.250"},
+        {true, true, true, false, true, "14:07:09"}, {true, true, false, false, true, "14:07"},
+        {false, false, true, false, true, "09"},     {true, true, true, true, true, "14:07:09.250"},
+        {true, true, true, false, false, "140709"},  {true, false, true, false, true, "14:09"},
+        {true, false, false, false, true, "14"},     {false, true, true, true, false, "0709.250"},
         {false, false, false, true, true, ""},
     };
     DString o = "old";
@@ -232,7 +235,8 @@ TEST(Temps, ReadersStayInsideTheirText) {
 }
 
 TEST(Temps, WrittenDatesReadBack) {
-    TTemps cases[] = {TTemps(2019, 3, 5, 14, 7, 9), TTemps(1951, 1, 1, 0, 0, 0), TTemps(2050, 12, 31, 23, 59, 59)};
+    TTemps cases[] = {TTemps(2019, 3, 5, 14, 7, 9), TTemps(1951, 1, 1, 0, 0, 0),
+                      TTemps(2050, 12, 31, 23, 59, 59)};
     for (const TTemps& t : cases) {
         DString o;
         t.A_str_dd_mmm_aa__hora(o);
@@ -314,7 +318,8 @@ TEST(Temps, SecondsSince1970) {
     ExpectFields(t, {1970, 1, 1, 0, 0, 0}, "epoch");
     t.SetSegs1970(-0.5);
     ExpectFields(t, {1969, 12, 31, 23, 59, 59.5f}, "before");
-    for (double bad : {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(), 1e300}) {
+    for (double bad :
+         {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(), 1e300}) {
         t.SetSegs1970(bad);
         ExpectFields(t, {1970, 1, 1, 0, 0, 0}, "unrepresentable");
     }
@@ -347,7 +352,8 @@ TEST(Temps, NowComesFromTheInstalledClock) {
     time_t whole = 1600000000;
     std::tm tm{};
     localtime_r(&whole, &tm);
-    ExpectFields(l, {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, float(tm.tm_sec)}, "local");
+    ExpectFields(l, {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, float(tm.tm_sec)},
+                 "local");
     clock.SetUnixMicros(1600000019999999LL); // 12:26:59.999999
     u.Set_Ahora();
     EXPECT_EQ(u.minuto, 26);

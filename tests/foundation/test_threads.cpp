@@ -188,12 +188,13 @@ TEST_F(ThreadsTest, HolderTakesReleasesAndToleratesNoLock) {
 
 // Holds a lock on another thread until told to let go.
 struct LockHolder {
-    explicit LockHolder(TCriticalSectionITV& cs) : t([this, &cs] {
-        cs.Entra();
-        taken.SetEvent();
-        release.WaitForSingleObject(TEventITV::kInfinite);
-        cs.Sale();
-    }) {
+    explicit LockHolder(TCriticalSectionITV& cs)
+        : t([this, &cs] {
+              cs.Entra();
+              taken.SetEvent();
+              release.WaitForSingleObject(TEventITV::kInfinite);
+              cs.Sale();
+          }) {
         taken.WaitForSingleObject(TEventITV::kInfinite);
     }
     ~LockHolder() {
@@ -218,7 +219,8 @@ TEST_F(ThreadsTest, MonitorAwareLockSleepsBetweenTriesAndGivesUpOnCancel) {
     clock_.OnSleep(nullptr);
     EXPECT_FALSE(h.Held());
     ASSERT_EQ(static_cast<int>(text_at_sleep.size()), kCancelAt);
-    for (int ms : clock_.Sleeps()) EXPECT_EQ(ms, TCriticalSectionITVEntra::kRetryMs);
+    for (int ms : clock_.Sleeps())
+        EXPECT_EQ(ms, TCriticalSectionITVEntra::kRetryMs);
     EXPECT_EQ(text_at_sleep[100], "");                            // after the 101st failed try
     EXPECT_EQ(text_at_sleep[101], "Blocked at CriticalSection."); // after the 102nd
     EXPECT_EQ(std::string(monitor.texto.Get().c_str()), "Blocked at CriticalSection.");

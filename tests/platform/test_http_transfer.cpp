@@ -55,7 +55,8 @@ TEST_F(HttpTransfer, AnswerFieldsAndBody) {
 }
 
 TEST_F(HttpTransfer, RedirectBodiesAreNotPartOfTheAnswer) {
-    ASSERT_TRUE(world_.Fault("/gen/2/500/a.bin", R"({"kind":"redirect","status":301,"location":"{self}/gen/2/500/b.bin"})"));
+    ASSERT_TRUE(world_.Fault("/gen/2/500/a.bin",
+                             R"({"kind":"redirect","status":301,"location":"{self}/gen/2/500/b.bin"})"));
     THttpTransfer http;
     http.SetUrl(base_ + "/gen/2/500/a.bin");
     Collector c;
@@ -113,7 +114,7 @@ TEST_F(HttpTransfer, WaitingPollsTheCancelQuestionEverySlice) {
     EXPECT_GE(c.polls, 5);
 }
 
-TEST_F(HttpTransfer, OnlyHttpAndHttps) {
+TEST(HttpTransferRules, OnlyHttpAndHttps) {
     for (const char* url : {"ftp://127.0.0.1/x", "file:///etc/passwd", "dict://127.0.0.1/x"}) {
         THttpTransfer http;
         http.SetUrl(url);

@@ -149,8 +149,9 @@ TEST_F(SettingsStore, UnreadableOrForeignFiles) {
         DString value;
         EXPECT_EQ(Apple_GetValuepList(file_.c_str(), "IP", value), c.readable) << c.what;
         EXPECT_EQ(Apple_SetValuepList(file_.c_str(), "Version", "149"), c.writable) << c.what;
-        if (!c.writable)
+        if (!c.writable) {
             EXPECT_EQ(home_.Read("data/Downloader/Downloader-CustomInfo.plist"), c.content) << c.what;
+        }
     }
     DString value;
     ASSERT_TRUE(Apple_GetValuepList(file_.c_str(), "IP", value));

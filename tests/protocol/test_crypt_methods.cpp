@@ -20,7 +20,9 @@ const char kKey[] = "Tq4!mZ8#rW2$xC6%vB0^nL5&kP9*jH3"; // 31 printable character
 const char* const kTwofishMethods[] = {"TwoFish", "TwoFishHexa", "TwoFishBase64", "ZipTwoFishBase64",
                                        "ZipTwoFishHexa"};
 
-bool IsBase64(const std::string& m) { return m.find("Base64") != std::string::npos; }
+bool IsBase64(const std::string& m) {
+    return m.find("Base64") != std::string::npos;
+}
 
 DString Encipher(const char* method, const CDString& plain, const char* key = kKey) {
     TCryptITV crypt(method);
@@ -116,7 +118,8 @@ TEST(TwofishFraming, EncriptaZipWritesZlibWithOneToSixteenZeros) {
             const std::string data = NettleCbc(kKey, bytes.substr(0, 16), bytes.substr(16), false);
             std::string z(compressBound(n), '\0');
             uLongf zn = z.size();
-            ASSERT_EQ(compress(reinterpret_cast<Bytef*>(&z[0]), &zn, reinterpret_cast<const Bytef*>(plain.data()), n),
+            ASSERT_EQ(compress(reinterpret_cast<Bytef*>(&z[0]), &zn,
+                               reinterpret_cast<const Bytef*>(plain.data()), n),
                       Z_OK);
             z.resize(zn);
             ASSERT_EQ(data.size() % 16, 0u);
@@ -149,7 +152,8 @@ TEST(TwofishFraming, DesencriptaReadsWhatNettleWrote) {
 
 TEST(TwofishFraming, EveryEncipheringDrawsAFreshIv) {
     std::set<std::string> ivs;
-    for (int i = 0; i < 50; ++i) ivs.insert(std::string(Encipher("TwoFish", "same").c_str(), 32));
+    for (int i = 0; i < 50; ++i)
+        ivs.insert(std::string(Encipher("TwoFish", "same").c_str(), 32));
     EXPECT_EQ(ivs.size(), 50u);
 }
 
@@ -207,9 +211,9 @@ TEST(TwofishDecipher, RefusesBadTextsCleanly) {
         {"TwoFish", std::string(good.c_str()) + "00"},             // not a whole block after the IV
         {"TwoFish", std::string(good.c_str()).substr(0, 32 + 30)}, // idem, shorter
         {"TwoFish", "<html><body>Service Unavailable</body></html>!!"},
-        {"TwoFishBase64", std::string(good64.c_str()) + "="},      // length
+        {"TwoFishBase64", std::string(good64.c_str()) + "="},        // length
         {"TwoFishBase64", std::string(good64.c_str(), 28) + "AAAA"}, // 21 bytes: partial block
-        {"ZipTwoFishBase64", std::string(good64.c_str())},         // no zlib stream inside
+        {"ZipTwoFishBase64", std::string(good64.c_str())},           // no zlib stream inside
     };
     for (const auto& row : table) {
         DString out;
@@ -307,7 +311,8 @@ TEST(OtherMethods, RoundTripsAndKnownForms) {
     // "abcd" reversed to "dcba", then "ef"; byte i XOR (i * 23) ^ 0x93; then the MD5 of "abcdef".
     std::string expected;
     const char order[] = "dcbaef";
-    for (int i = 0; i < 6; ++i) expected += static_cast<char>(order[i] ^ ((i * 23) ^ 0x93));
+    for (int i = 0; i < 6; ++i)
+        expected += static_cast<char>(order[i] ^ ((i * 23) ^ 0x93));
     EXPECT_EQ(std::string(itv7.c_str()),
               HexaMayusculas(expected.data(), 6) + TCryptMD5::Digest("abcdef", 6).c_str());
     DString back;
@@ -353,7 +358,8 @@ TEST(RandomSources, TextsAndBytes) {
     DString text;
     Rand::RandomText(text, 6);
     ASSERT_EQ(text.Length(), 6);
-    EXPECT_EQ(std::string(text.c_str()).find_first_not_of("0123456789ABCDEFGHIJKLMNOPQRSTUV"), std::string::npos);
+    EXPECT_EQ(std::string(text.c_str()).find_first_not_of("0123456789ABCDEFGHIJKLMNOPQRSTUV"),
+              std::string::npos);
     Rand::RandomText(text, 0);
     EXPECT_TRUE(text.IsEmpty());
     // 4096 characters use all 32 symbols.
@@ -370,17 +376,21 @@ TEST(RandomSources, ThreadsShareTheSequenceWithoutLosingSteps) {
     const int kThreads = 4, kEach = 2000;
     Rand::init(12345);
     std::multiset<int> alone;
-    for (int i = 0; i < kThreads * kEach; ++i) alone.insert(Rand::rand());
+    for (int i = 0; i < kThreads * kEach; ++i)
+        alone.insert(Rand::rand());
     Rand::init(12345);
     std::vector<std::vector<int>> drawn(kThreads);
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([&drawn, t] {
-            for (int i = 0; i < kEach; ++i) drawn[t].push_back(Rand::rand());
+            for (int i = 0; i < kEach; ++i)
+                drawn[t].push_back(Rand::rand());
         });
-    for (auto& th : threads) th.join();
+    for (auto& th : threads)
+        th.join();
     std::multiset<int> together;
-    for (auto& v : drawn) together.insert(v.begin(), v.end());
+    for (auto& v : drawn)
+        together.insert(v.begin(), v.end());
     EXPECT_EQ(together, alone);
 }
 
@@ -396,9 +406,11 @@ TEST(RandomSources, IvsFromManyThreadsAreDistinct) {
                 ivs[t].emplace_back(reinterpret_cast<char*>(iv), 16);
             }
         });
-    for (auto& th : threads) th.join();
+    for (auto& th : threads)
+        th.join();
     std::set<std::string> all;
-    for (auto& v : ivs) all.insert(v.begin(), v.end());
+    for (auto& v : ivs)
+        all.insert(v.begin(), v.end());
     EXPECT_EQ(all.size(), static_cast<size_t>(kThreads * kEach));
 }
 

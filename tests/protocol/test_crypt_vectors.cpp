@@ -25,7 +25,8 @@ struct TwofishVector {
 
 // From the appendix of the Twofish paper (Schneier et al., 1998).
 const TwofishVector kTwofishPaper[] = {
-    {"00000000000000000000000000000000", "00000000000000000000000000000000", "9F589F5CF6122C32B6BFEC2F2AE8C35A"},
+    {"00000000000000000000000000000000", "00000000000000000000000000000000",
+     "9F589F5CF6122C32B6BFEC2F2AE8C35A"},
     {"0123456789ABCDEFFEDCBA98765432100011223344556677", "00000000000000000000000000000000",
      "CFD1D2E5A9BE9CDF501F13B892BD2248"},
     {"0123456789ABCDEFFEDCBA987654321000112233445566778899AABBCCDDEEFF", "00000000000000000000000000000000",
@@ -118,7 +119,8 @@ TEST(TwofishContext, RefusesBadKeysAndPartialBlocks) {
         EXPECT_FALSE(good.EncriptaB(data, n)) << n;
         EXPECT_FALSE(good.DesencriptaB(data, n)) << n;
     }
-    for (uint8_t b : data) EXPECT_EQ(b, 0); // refused calls touch nothing
+    for (uint8_t b : data)
+        EXPECT_EQ(b, 0); // refused calls touch nothing
     EXPECT_TRUE(good.EncriptaB(data, 0));
     EXPECT_TRUE(good.EncriptaB(data, 48));
 }
@@ -133,7 +135,8 @@ TEST(Md5KnownAnswers, Rfc1321Suite) {
         {"abc", "900150983CD24FB0D6963F7D28E17F72"},
         {"message digest", "F96B697D7CB7938D525A2F31AAF161D0"},
         {"abcdefghijklmnopqrstuvwxyz", "C3FCD3D76192E4007DFB496CCA67E13B"},
-        {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789", "D174AB98D277D9F5A5611C2C9F419D9F"},
+        {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
+         "D174AB98D277D9F5A5611C2C9F419D9F"},
         {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
          "57EDF4A22BE3C955AC49DA2E2107B67A"},
     };
@@ -198,20 +201,20 @@ TEST(Base64Acceptance, Table) {
     } table[] = {
         {"", 0, ""},
         {"YWJj", 3, "616263"},
-        {"YWJj=", -1, nullptr},        // length not a multiple of four
-        {"YWJ", -1, nullptr},          // idem
-        {"YQ==", 1, "61"},             // each trailing "=" removes one byte
-        {"YWI=", 2, "6162"},           //
-        {"YW=j", 3, "616023"},         // an inner "=" reads as zero bits
-        {"Y===", -1, nullptr},         // at most two trailing "="
-        {"====", -1, nullptr},         //
-        {"YWJj====", -1, nullptr},     //
-        {"YW J", -1, nullptr},         // outside the alphabet
-        {"YWJj\r\n==", -1, nullptr},   // no line breaks
-        {"YW-j", -1, nullptr},         // the URL-safe alphabet is not this one
-        {"YW_j", -1, nullptr},         //
-        {"YW\xc3\xa9", -1, nullptr},   // bytes above 0x7F
-        {"+/+/", 3, "FBFFBF"},         //
+        {"YWJj=", -1, nullptr},      // length not a multiple of four
+        {"YWJ", -1, nullptr},        // idem
+        {"YQ==", 1, "61"},           // each trailing "=" removes one byte
+        {"YWI=", 2, "6162"},         //
+        {"YW=j", 3, "616023"},       // an inner "=" reads as zero bits
+        {"Y===", -1, nullptr},       // at most two trailing "="
+        {"====", -1, nullptr},       //
+        {"YWJj====", -1, nullptr},   //
+        {"YW J", -1, nullptr},       // outside the alphabet
+        {"YWJj\r\n==", -1, nullptr}, // no line breaks
+        {"YW-j", -1, nullptr},       // the URL-safe alphabet is not this one
+        {"YW_j", -1, nullptr},       //
+        {"YW\xc3\xa9", -1, nullptr}, // bytes above 0x7F
+        {"+/+/", 3, "FBFFBF"},       //
     };
     for (const auto& row : table) {
         DStringB out;
@@ -219,7 +222,8 @@ TEST(Base64Acceptance, Table) {
         const int n = CodBase64Str_to_String(row.text, out);
         EXPECT_EQ(n, row.count) << row.text;
         if (row.count < 0) {
-            EXPECT_EQ(std::string(reinterpret_cast<const char*>(out.Data()), out.LengthB()), "sentinel") << row.text;
+            EXPECT_EQ(std::string(reinterpret_cast<const char*>(out.Data()), out.LengthB()), "sentinel")
+                << row.text;
         } else {
             EXPECT_EQ(HexaMayusculas(out.Data(), out.LengthB()), row.bytes_hex) << row.text;
         }
@@ -230,9 +234,10 @@ TEST(Base64Acceptance, InvertedAlphabet) {
     const struct {
         char c;
         int value;
-    } table[] = {{'A', 0}, {'Z', 25}, {'a', 26}, {'z', 51}, {'0', 52}, {'9', 61}, {'+', 62}, {'/', 63},
+    } table[] = {{'A', 0}, {'Z', 25}, {'a', 26}, {'z', 51}, {'0', 52},  {'9', 61},    {'+', 62},   {'/', 63},
                  {'=', 0}, {'-', -1}, {'_', -1}, {' ', -1}, {'\0', -1}, {'\x80', -1}, {'\xff', -1}};
-    for (const auto& row : table) EXPECT_EQ(Cod64Inverted(row.c), row.value) << int(row.c);
+    for (const auto& row : table)
+        EXPECT_EQ(Cod64Inverted(row.c), row.value) << int(row.c);
 }
 
 TEST(HexDecoding, RefusesOddLengthsAndNonDigits) {

@@ -22,14 +22,17 @@ namespace {
 const char kKey[] = "Zx9-Kc3.Wq7_Nv1+Ht5=Bp8:Lm2,Rs6"; // 31 printable characters
 const char* const kMethods[] = {"TwoFish", "TwoFishBase64", "ZipTwoFishBase64"};
 
-std::string WorldTool() { return std::string(DL_SOURCE_DIR) + "/tools/world"; }
+std::string WorldTool() {
+    return std::string(DL_SOURCE_DIR) + "/tools/world";
+}
 
 // Runs /usr/bin/python3 tools/world with the arguments; returns its exit status and its output.
 int RunWorld(const std::vector<std::string>& args, std::string& out) {
     std::vector<std::string> all = {"/usr/bin/python3", WorldTool()};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
-    for (std::string& a : all) argv.push_back(&a[0]);
+    for (std::string& a : all)
+        argv.push_back(&a[0]);
     argv.push_back(nullptr);
     int fds[2];
     if (pipe(fds) != 0) return -1;
@@ -45,7 +48,8 @@ int RunWorld(const std::vector<std::string>& args, std::string& out) {
     out.clear();
     char buf[4096];
     ssize_t n;
-    while ((n = read(fds[0], buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
+    while ((n = read(fds[0], buf, sizeof buf)) > 0)
+        out.append(buf, static_cast<size_t>(n));
     close(fds[0]);
     if (spawned != 0) return -1;
     int status = 0;
@@ -54,7 +58,8 @@ int RunWorld(const std::vector<std::string>& args, std::string& out) {
 }
 
 std::string Line(std::string s) {
-    while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r'))
+        s.pop_back();
     return s;
 }
 
@@ -69,7 +74,8 @@ protected:
 const std::string kTexts[] = {
     "func=LOGINCHECK&Token=t0k&sessionId=S1&usr=ana@example.com&pwd=p\xc3\xa4ss w\"rd",
     "x",
-    "{\"errorMsg\":\"\",\"products\":[{\"id\":7,\"name\":\"Mapa \xc3\x89spa\xc3\xb1\x61\"}]}" + std::string(3000, '.'),
+    "{\"errorMsg\":\"\",\"products\":[{\"id\":7,\"name\":\"Mapa \xc3\x89spa\xc3\xb1\x61\"}]}" +
+        std::string(3000, '.'),
 };
 
 TEST_F(CryptWorld, WorldReadsWhatWeWrite) {
@@ -80,7 +86,8 @@ TEST_F(CryptWorld, WorldReadsWhatWeWrite) {
             DString enc;
             crypt.Encripta(text.c_str(), enc);
             std::string out;
-            ASSERT_EQ(RunWorld({"decipher", "--method", method, "--key", kKey, enc.c_str()}, out), 0) << method;
+            ASSERT_EQ(RunWorld({"decipher", "--method", method, "--key", kKey, enc.c_str()}, out), 0)
+                << method;
             EXPECT_EQ(Line(out), text) << method;
         }
     }
@@ -130,15 +137,17 @@ TEST_F(CryptWorld, InstallLinksBothWays) {
                             "\"sessionId\":\"S-7\",\"Idioma\":\"es\"}";
     std::string packed(compressBound(doc.size()) + 16, '\0');
     uLongf n = compressBound(doc.size());
-    ASSERT_EQ(compress(reinterpret_cast<Bytef*>(&packed[0]), &n, reinterpret_cast<const Bytef*>(doc.data()), doc.size()),
+    ASSERT_EQ(compress(reinterpret_cast<Bytef*>(&packed[0]), &n, reinterpret_cast<const Bytef*>(doc.data()),
+                       doc.size()),
               Z_OK);
     packed.resize((n / 16 + 1) * 16, '\0');
     uint8_t iv[16];
     Rand::RandomBytes(iv, 16);
     TCryptTwoFish twofish(kKey, static_cast<int>(std::strlen(kKey)), iv);
     ASSERT_TRUE(twofish.EncriptaB(reinterpret_cast<uint8_t*>(&packed[0]), static_cast<int>(packed.size())));
-    const std::string ours = scheme + String_to_Base64Str((std::string(reinterpret_cast<char*>(iv), 16) + packed).data(),
-                                                          16 + packed.size());
+    const std::string ours =
+        scheme + String_to_Base64Str((std::string(reinterpret_cast<char*>(iv), 16) + packed).data(),
+                                     16 + packed.size());
     std::string read;
     ASSERT_EQ(RunWorld({"readlink", "--key", kKey, "--raw", ours}, read), 0);
     EXPECT_EQ(Line(read), doc);

@@ -35,20 +35,15 @@ pid_t Spawn(const std::vector<std::string>& argv, int out_fd, int log_fd, bool o
     args.push_back(nullptr);
     pid_t pid = fork();
     if (pid == 0) {
-        if (own_group)
-            setpgid(0, 0);
+        if (own_group) setpgid(0, 0);
         int devnull = open("/dev/null", O_RDONLY);
-        if (devnull >= 0)
-            dup2(devnull, 0);
-        if (out_fd >= 0)
-            dup2(out_fd, 1);
-        if (log_fd >= 0)
-            dup2(log_fd, 2);
+        if (devnull >= 0) dup2(devnull, 0);
+        if (out_fd >= 0) dup2(out_fd, 1);
+        if (log_fd >= 0) dup2(log_fd, 2);
         execv(args[0], args.data());
         _exit(127);
     }
-    if (pid > 0 && own_group)
-        setpgid(pid, pid);
+    if (pid > 0 && own_group) setpgid(pid, pid);
     return pid;
 }
 
@@ -58,8 +53,7 @@ public:
     Flattener(const std::string& t, std::map<std::string, std::string>& out) : t_(t), out_(out) {}
     bool Run() {
         Space();
-        if (!Value(""))
-            return false;
+        if (!Value("")) return false;
         Space();
         return i_ == t_.size();
     }
@@ -73,8 +67,7 @@ private:
         return path.empty() ? key : path + "." + key;
     }
     bool String(std::string& s) {
-        if (i_ >= t_.size() || t_[i_] != '"')
-            return false;
+        if (i_ >= t_.size() || t_[i_] != '"') return false;
         for (++i_; i_ < t_.size(); ++i_) {
             char c = t_[i_];
             if (c == '"') {
@@ -85,17 +78,25 @@ private:
                 s += c;
                 continue;
             }
-            if (++i_ >= t_.size())
-                return false;
+            if (++i_ >= t_.size()) return false;
             switch (t_[i_]) {
-            case 'n': s += '\n'; break;
-            case 't': s += '\t'; break;
-            case 'r': s += '\r'; break;
-            case 'b': s += '\b'; break;
-            case 'f': s += '\f'; break;
+            case 'n':
+                s += '\n';
+                break;
+            case 't':
+                s += '\t';
+                break;
+            case 'r':
+                s += '\r';
+                break;
+            case 'b':
+                s += '\b';
+                break;
+            case 'f':
+                s += '\f';
+                break;
             case 'u': {
-                if (i_ + 4 >= t_.size())
-                    return false;
+                if (i_ + 4 >= t_.size()) return false;
                 unsigned cp = std::stoul(t_.substr(i_ + 1, 4), nullptr, 16);
                 i_ += 4;
                 if (cp < 0x80) {
@@ -110,15 +111,15 @@ private:
                 }
                 break;
             }
-            default: s += t_[i_];
+            default:
+                s += t_[i_];
             }
         }
         return false;
     }
     bool Value(const std::string& path) {
         Space();
-        if (i_ >= t_.size())
-            return false;
+        if (i_ >= t_.size()) return false;
         size_t start = i_;
         char c = t_[i_];
         if (c == '{' || c == '[') {
@@ -133,17 +134,14 @@ private:
                     std::string key;
                     if (object) {
                         Space();
-                        if (!String(key))
-                            return false;
+                        if (!String(key)) return false;
                         Space();
-                        if (i_ >= t_.size() || t_[i_] != ':')
-                            return false;
+                        if (i_ >= t_.size() || t_[i_] != ':') return false;
                         ++i_;
                     } else {
                         key = std::to_string(index++);
                     }
-                    if (!Value(Join(path, key)))
-                        return false;
+                    if (!Value(Join(path, key))) return false;
                     Space();
                     if (i_ < t_.size() && t_[i_] == ',') {
                         ++i_;
@@ -156,22 +154,19 @@ private:
                     return false;
                 }
             }
-            if (!path.empty())
-                out_[path] = t_.substr(start, i_ - start);
+            if (!path.empty()) out_[path] = t_.substr(start, i_ - start);
             return true;
         }
         if (c == '"') {
             std::string s;
-            if (!String(s))
-                return false;
+            if (!String(s)) return false;
             out_[path] = s;
             return true;
         }
         while (i_ < t_.size() && t_[i_] != ',' && t_[i_] != '}' && t_[i_] != ']' &&
                !isspace(static_cast<unsigned char>(t_[i_])))
             ++i_;
-        if (i_ == start)
-            return false;
+        if (i_ == start) return false;
         out_[path] = t_.substr(start, i_ - start);
         return true;
     }
@@ -193,8 +188,7 @@ bool FlattenJson(const std::string& text, std::map<std::string, std::string>& ou
 
 std::string SourceDir() {
     const char* env = getenv("DL_SOURCE_DIR");
-    if (env && *env)
-        return env;
+    if (env && *env) return env;
 #ifdef DL_SOURCE_DIR
     return DL_SOURCE_DIR;
 #else
@@ -209,7 +203,8 @@ World::World(const std::vector<std::string>& extra_args) : dir_("dlworld") {
     int code = -1;
     Tool(args, &code);
     if (code != 0 || !Reload()) {
-        error_ = "the world did not start: " + ReadAll(dir_.Path("tool.log")) + ReadAll(dir_.Path("daemon.out"));
+        error_ =
+            "the world did not start: " + ReadAll(dir_.Path("tool.log")) + ReadAll(dir_.Path("daemon.out"));
         return;
     }
     pid_ = atoi(Get("pid").c_str());
@@ -217,15 +212,13 @@ World::World(const std::vector<std::string>& extra_args) : dir_("dlworld") {
 }
 
 World::~World() {
-    if (!ok_)
-        return;
+    if (!ok_) return;
     int code = -1;
     Tool({"down"}, &code);
     // Never leave a daemon behind, even when `down` failed.
     if (pid_ > 0 && kill(pid_, 0) == 0) {
         std::string cmd = ReadAll("/proc/" + std::to_string(pid_) + "/cmdline");
-        if (cmd.find("world_lib.daemon") != std::string::npos)
-            kill(pid_, SIGKILL);
+        if (cmd.find("world_lib.daemon") != std::string::npos) kill(pid_, SIGKILL);
     }
 }
 
@@ -241,10 +234,8 @@ std::vector<World::Record> World::Records(const std::string& server) const {
     std::string line;
     while (std::getline(in, line)) {
         Record r;
-        if (line.empty() || !FlattenJson(line, r))
-            continue; // a line being written right now
-        if (server.empty() || r["server"] == server)
-            out.push_back(r);
+        if (line.empty() || !FlattenJson(line, r)) continue; // a line being written right now
+        if (server.empty() || r["server"] == server) out.push_back(r);
     }
     return out;
 }
@@ -253,8 +244,7 @@ std::vector<World::Record> World::WaitRecords(const std::string& server, size_t 
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     for (;;) {
         std::vector<Record> r = Records(server);
-        if (r.size() >= count || std::chrono::steady_clock::now() > deadline)
-            return r;
+        if (r.size() >= count || std::chrono::steady_clock::now() > deadline) return r;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
 }
@@ -277,8 +267,7 @@ std::string GeneratedBytes(uint32_t seed, int64_t start, int64_t length) {
 bool World::Reload() {
     std::map<std::string, std::string> values;
     // world.json is written whole; a half-written file fails to parse and is read again later.
-    if (!FlattenJson(ReadAll(dir_.Path("world.json")), values))
-        return false;
+    if (!FlattenJson(ReadAll(dir_.Path("world.json")), values)) return false;
     values_.swap(values);
     return true;
 }
@@ -291,8 +280,7 @@ std::string World::Get(const std::string& dotted_key) const {
 std::string World::Tool(const std::vector<std::string>& args, int* exit_code) const {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) {
-        if (exit_code)
-            *exit_code = -1;
+        if (exit_code) *exit_code = -1;
         return std::string();
     }
     std::vector<std::string> argv = {kPython, SourceDir() + "/tools/world"};
@@ -303,20 +291,16 @@ std::string World::Tool(const std::vector<std::string>& args, int* exit_code) co
     int log_fd = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     pid_t pid = Spawn(argv, fds[1], log_fd, false);
     close(fds[1]);
-    if (log_fd >= 0)
-        close(log_fd);
+    if (log_fd >= 0) close(log_fd);
     std::string out;
     char buf[4096];
     ssize_t n;
     while ((n = read(fds[0], buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR))
-        if (n > 0)
-            out.append(buf, static_cast<size_t>(n));
+        if (n > 0) out.append(buf, static_cast<size_t>(n));
     close(fds[0]);
     int status = 0;
-    if (pid > 0)
-        waitpid(pid, &status, 0);
-    if (exit_code)
-        *exit_code = pid > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (pid > 0) waitpid(pid, &status, 0);
+    if (exit_code) *exit_code = pid > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return out;
 }
 

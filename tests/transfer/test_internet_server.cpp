@@ -16,7 +16,9 @@
 
 namespace {
 
-std::string Str(const CDString& s) { return s.c_str(); }
+std::string Str(const CDString& s) {
+    return s.c_str();
+}
 
 class InternetServer : public ::testing::Test {
 protected:
@@ -38,8 +40,7 @@ protected:
     std::vector<dltest::World::Record> FileRecords(const std::string& path, size_t at_least) {
         std::vector<dltest::World::Record> out;
         for (auto& r : world_.WaitRecords("files_http", at_least))
-            if (r["path"] == path)
-                out.push_back(r);
+            if (r["path"] == path) out.push_back(r);
         return out;
     }
     // A resumable download as the download manager makes it (resume switch on).
@@ -47,8 +48,8 @@ protected:
                    TMonitorProc* monitor = nullptr) {
         TInternetITV net;
         net.Set_Resume_Download(true);
-        return net.DescargaHTTP_ITV_File((http_ + path).c_str(), target.c_str(), err, monitor, nullptr, nullptr,
-                                         true, nullptr, expected, nullptr);
+        return net.DescargaHTTP_ITV_File((http_ + path).c_str(), target.c_str(), err, monitor, nullptr,
+                                         nullptr, true, nullptr, expected, nullptr);
     }
 
     dltest::World world_;
@@ -109,7 +110,8 @@ TEST_F(InternetServer, ErrorStatusNeverReachesTheFile) {
                                            ",\"count\":\"always\"}"));
         TStringErr err;
         bool ok = c.resumable ? Resumable(path, dir_.Path(name), err, 3000)
-                              : TInternetITV().DescargaHTTP_ITV_File((http_ + path).c_str(), dir_.Path(name).c_str(), err);
+                              : TInternetITV().DescargaHTTP_ITV_File((http_ + path).c_str(),
+                                                                     dir_.Path(name).c_str(), err);
         EXPECT_FALSE(ok);
         EXPECT_EQ(Str(err), "HTTP error " + std::to_string(c.status));
         EXPECT_FALSE(dir_.Exists(name));
@@ -138,15 +140,16 @@ TEST_F(InternetServer, BadPartialFilesStartAgainFromEmpty) {
         std::string part;
         int64_t expected_size;
     } cases[] = {
-        {"ignore.bin", R"({"kind":"ignore_range"})", junk, size},     // 200 to a ranged request
+        {"ignore.bin", R"({"kind":"ignore_range"})", junk, size},               // 200 to a ranged request
         {"wrong.bin", R"({"kind":"wrong_range_start","delta":7})", junk, size}, // another range
-        {"toolong.bin", nullptr, std::string(4000, 'x'), -1},         // 416: larger than the file
-        {"over.bin", nullptr, std::string(3500, 'x'), size},          // larger than expected
+        {"toolong.bin", nullptr, std::string(4000, 'x'), -1},                   // 416: larger than the file
+        {"over.bin", nullptr, std::string(3500, 'x'), size},                    // larger than expected
     };
     for (const Case& c : cases) {
         std::string path = Gen(5, size, c.name);
-        if (c.fault)
+        if (c.fault) {
             ASSERT_TRUE(world_.Fault(path, c.fault));
+        }
         ASSERT_TRUE(dir_.Write(std::string(c.name) + ".part", c.part));
         TStringErr err;
         EXPECT_TRUE(Resumable(path, dir_.Path(c.name), err, c.expected_size)) << c.name << ": " << Str(err);
@@ -170,7 +173,8 @@ TEST_F(InternetServer, ShortBodiesAreNeverAcceptedAsComplete) {
     std::string path = Gen(8, 5000, "short.bin");
     ASSERT_TRUE(world_.Fault(path, R"({"kind":"content_length","delta":100,"count":"always"})"));
     TStringErr err;
-    EXPECT_FALSE(TInternetITV().DescargaHTTP_ITV_File((http_ + path).c_str(), dir_.Path("short.bin").c_str(), err));
+    EXPECT_FALSE(
+        TInternetITV().DescargaHTTP_ITV_File((http_ + path).c_str(), dir_.Path("short.bin").c_str(), err));
     EXPECT_FALSE(err.IsEmpty());
     EXPECT_FALSE(dir_.Exists("short.bin"));
 
@@ -200,7 +204,8 @@ TEST_F(InternetServer, AStalledServerHitsTheIdleLimit) {
     std::string path = Gen(9, 5000, "stall.bin");
     ASSERT_TRUE(world_.Fault(path, R"({"kind":"stall","after":0,"seconds":60})"));
     TStringErr err;
-    EXPECT_FALSE(TInternetITV().DescargaHTTP_ITV_File((http_ + path).c_str(), dir_.Path("stall.bin").c_str(), err));
+    EXPECT_FALSE(
+        TInternetITV().DescargaHTTP_ITV_File((http_ + path).c_str(), dir_.Path("stall.bin").c_str(), err));
     EXPECT_NE(Str(err).find("Timeout"), std::string::npos) << Str(err);
     EXPECT_FALSE(dir_.Exists("stall.bin"));
 }
@@ -234,8 +239,8 @@ TEST_F(InternetServer, RedirectsAreFollowedOnlyToHttp) {
     ASSERT_TRUE(world_.Fault(path, R"({"kind":"redirect","location":"{self}/gen/10/1000/there.bin"})"));
     TStringErr err;
     DString name, type;
-    EXPECT_TRUE(TInternetITV().DescargaHTTP_ITV_File((http_ + path).c_str(), dir_.Path("moved.bin").c_str(), err,
-                                                    nullptr, &name, &type))
+    EXPECT_TRUE(TInternetITV().DescargaHTTP_ITV_File((http_ + path).c_str(), dir_.Path("moved.bin").c_str(),
+                                                     err, nullptr, &name, &type))
         << Str(err);
     EXPECT_EQ(dir_.Read("moved.bin"), dltest::GeneratedBytes(10, 0, 1000));
     EXPECT_EQ(Str(name), "there.bin");
@@ -244,7 +249,8 @@ TEST_F(InternetServer, RedirectsAreFollowedOnlyToHttp) {
     std::string bad = Gen(10, 1000, "evil.bin");
     ASSERT_TRUE(world_.Fault(bad, R"({"kind":"redirect","location":"file:///etc/passwd"})"));
     TStringErr err2;
-    EXPECT_FALSE(TInternetITV().DescargaHTTP_ITV_File((http_ + bad).c_str(), dir_.Path("evil.bin").c_str(), err2));
+    EXPECT_FALSE(
+        TInternetITV().DescargaHTTP_ITV_File((http_ + bad).c_str(), dir_.Path("evil.bin").c_str(), err2));
     EXPECT_FALSE(err2.IsEmpty());
     EXPECT_FALSE(dir_.Exists("evil.bin"));
 }
@@ -252,7 +258,8 @@ TEST_F(InternetServer, RedirectsAreFollowedOnlyToHttp) {
 TEST_F(InternetServer, HttpsTrustsTheConfiguredAuthorityAndChecksTheHost) {
     std::string url = world_.Get("files_https.url") + Gen(11, 1500, "tls.bin");
     TStringErr err;
-    EXPECT_TRUE(TInternetITV().DescargaHTTP_ITV_File(url.c_str(), dir_.Path("tls.bin").c_str(), err)) << Str(err);
+    EXPECT_TRUE(TInternetITV().DescargaHTTP_ITV_File(url.c_str(), dir_.Path("tls.bin").c_str(), err))
+        << Str(err);
     EXPECT_EQ(dir_.Read("tls.bin"), dltest::GeneratedBytes(11, 0, 1500));
 
     // A certificate issued by the same authority for another host name.
@@ -291,13 +298,15 @@ TEST_F(InternetServer, DiskFullNamesTheLocalFileAndKeepsNoTarget) {
         std::string target = vol.path() + "/" + name;
         std::string path = Gen(13, 3 * 1024 * 1024, name);
         TStringErr err;
-        bool ok = resumable ? Resumable(path, target, err, 3 * 1024 * 1024)
-                            : TInternetITV().DescargaHTTP_ITV_File((http_ + path).c_str(), target.c_str(), err);
+        bool ok = resumable
+                      ? Resumable(path, target, err, 3 * 1024 * 1024)
+                      : TInternetITV().DescargaHTTP_ITV_File((http_ + path).c_str(), target.c_str(), err);
         EXPECT_FALSE(ok);
         EXPECT_NE(Str(err).find("Error saving local file " + target), std::string::npos) << Str(err);
         EXPECT_NE(access(target.c_str(), F_OK), 0) << name;
-        if (!resumable)
+        if (!resumable) {
             EXPECT_NE(access((target + ".part").c_str(), F_OK), 0);
+        }
         unlink((target + ".part").c_str());
     }
 }
@@ -321,7 +330,8 @@ TEST_F(InternetServer, PostAndUploadSendTheDesignedBytes) {
     auto recs = world_.WaitRecords("support", 2);
     ASSERT_EQ(recs.size(), 2u);
     EXPECT_EQ(recs[0]["method"], "POST");
-    EXPECT_EQ(recs[0]["headers.content-type"] + recs[0]["headers.Content-Type"], "application/x-www-form-urlencoded");
+    EXPECT_EQ(recs[0]["headers.content-type"] + recs[0]["headers.Content-Type"],
+              "application/x-www-form-urlencoded");
     EXPECT_EQ(recs[0]["headers.cache-control"] + recs[0]["headers.Cache-Control"], "no-cache");
     std::string body0;
     {
@@ -336,7 +346,8 @@ TEST_F(InternetServer, PostAndUploadSendTheDesignedBytes) {
 
     EXPECT_EQ(recs[1]["byte_exact"], "true") << recs[1]["format_errors"];
     EXPECT_EQ(recs[1]["format_errors"], "[]");
-    EXPECT_EQ(recs[1]["headers.Content-Type"], "multipart/form-data; boundary=MULTI-PARTS-FORM-DATA-BOUNDARY");
+    EXPECT_EQ(recs[1]["headers.Content-Type"],
+              "multipart/form-data; boundary=MULTI-PARTS-FORM-DATA-BOUNDARY");
     EXPECT_EQ(recs[1]["headers.Accept-Charset"], "ISO-8859-1,utf-8;q=0.7,*;q=0.7");
     EXPECT_EQ(recs[1]["fields"], "[[\"a\", \"1\"], [\"b\", \"2\"]]");
     for (const auto& r : recs) {
