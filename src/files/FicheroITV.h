@@ -93,7 +93,10 @@ public:
     // True for a device reached over the network (TFitxUtils::IsConnectableDevice).
     virtual bool EsConectable() { return false; }
 
-    // File utilities for claimed names (mode 0). The defaults answer as for a missing local file.
+    // File utilities for claimed names (mode 0). A connectable system answers every operation for
+    // its names; any other (archive members) is asked only whether a file or folder exists (a "no"
+    // falls back to the local path) and for listings, and sizes come through its backend. The
+    // defaults answer as for a missing local file.
     virtual bool Verifica_Existencia_Archivo(const TStringNomFitx& name) { return false; }
     virtual bool Verifica_Existencia_Carpeta(const TStringNomFitx& name) { return false; }
     virtual int64_t FileSize(const TStringNomFitx& name) { return 0; }

@@ -46,8 +46,12 @@ bool Info_Entrada(unzFile z, unz_file_info64& fi, std::string& name) {
     return true;
 }
 
-bool Es_Carpeta_Zip(const std::string& name) { return !name.empty() && (name.back() == '/' || name.back() == '\\'); }
-bool Cifrado(const unz_file_info64& fi) { return (fi.flag & 1) != 0; }
+bool Es_Carpeta_Zip(const std::string& name) {
+    return !name.empty() && (name.back() == '/' || name.back() == '\\');
+}
+bool Cifrado(const unz_file_info64& fi) {
+    return (fi.flag & 1) != 0;
+}
 
 bool Stat_Archivo(const char* path, int64_t& size, int64_t& mtime) {
     struct stat st;
@@ -57,7 +61,9 @@ bool Stat_Archivo(const char* path, int64_t& size, int64_t& mtime) {
     return true;
 }
 
-DString Sistema(int err) { return DString(std::strerror(err)); }
+DString Sistema(int err) {
+    return DString(std::strerror(err));
+}
 
 void Registra_Fallo(const char* where, const CDString& err, const char* detail) {
     DString line = DString("Error ") + where + " . " + err;
@@ -95,7 +101,9 @@ private:
     TMonitorProc* m_;
 };
 
-bool Parado(TMonitorProc* monitor) { return monitor && monitor->stop.load(); }
+bool Parado(TMonitorProc* monitor) {
+    return monitor && monitor->stop.load();
+}
 
 bool Anyade_Nombre(VectorS<DString>& names, const std::string& name) {
     std::string s = name.substr(0, name.find('\0'));
@@ -283,8 +291,12 @@ std::once_flag registro_zip;
 bool Es_Extension_Zip(const TStringNomFitx& name) {
     return name.es_extension("zip") || name.es_extension("apk") || name.es_extension("kmz");
 }
-bool Es_Extension_Tar(const TStringNomFitx& name) { return name.es_extension("tar"); }
-bool Es_Extension_Packed(const TStringNomFitx& name) { return Es_Extension_Zip(name) || Es_Extension_Tar(name); }
+bool Es_Extension_Tar(const TStringNomFitx& name) {
+    return name.es_extension("tar");
+}
+bool Es_Extension_Packed(const TStringNomFitx& name) {
+    return Es_Extension_Zip(name) || Es_Extension_Tar(name);
+}
 
 static bool Lista_Zip(const TStringNomFitx& zip, VectorS<DString>& names, VectorS<int64_t>* sizes) {
     TCierraUnz z{unzOpen64(zip.c_str())};
@@ -301,7 +313,9 @@ static bool Lista_Zip(const TStringNomFitx& zip, VectorS<DString>& names, Vector
     return r == UNZ_END_OF_LIST_OF_FILE && (!sizes || sizes->Numero() == names.Numero());
 }
 
-bool GetListaZipZ(const TStringNomFitx& zip, VectorS<DString>& names) { return Lista_Zip(zip, names, nullptr); }
+bool GetListaZipZ(const TStringNomFitx& zip, VectorS<DString>& names) {
+    return Lista_Zip(zip, names, nullptr);
+}
 bool GetListaZipZSize(const TStringNomFitx& zip, VectorS<DString>& names, VectorS<int64_t>& sizes) {
     return Lista_Zip(zip, names, &sizes);
 }
@@ -386,8 +400,8 @@ bool CreaDirs_ZIP(TStringNomFitx& destination, unzFile zip) {
     return false;
 }
 
-bool Desen_ZIP_Monitor(const TStringNomFitx& zip, TStringNomFitx& destination, DString& err, TMonitorProc* monitor,
-                       VectorS<TStringNomFitx>* list) {
+bool Desen_ZIP_Monitor(const TStringNomFitx& zip, TStringNomFitx& destination, DString& err,
+                       TMonitorProc* monitor, VectorS<TStringNomFitx>* list) {
     TGanchoMonitor gancho(monitor);
     TCierraUnz z{unzOpen64(zip.c_str())};
     if (!z.z) {
@@ -530,8 +544,8 @@ bool Desen_ZIP_Monitor(const TStringNomFitx& zip, TStringNomFitx& destination, D
     return true;
 }
 
-bool Desen_TAR_Monitor(const TStringNomFitx& tar, TStringNomFitx& destination, DString& err, TMonitorProc* monitor,
-                       VectorS<TStringNomFitx>* list) {
+bool Desen_TAR_Monitor(const TStringNomFitx& tar, TStringNomFitx& destination, DString& err,
+                       TMonitorProc* monitor, VectorS<TStringNomFitx>* list) {
     TGanchoMonitor gancho(monitor);
     if (monitor) monitor->total = TFitxUtils::Tamanyo_Archivo_b(tar);
     TTarSourceGz in;
@@ -624,10 +638,13 @@ bool Enzipa(const TStringNomFitx& zip, const VectorS<DString>& names, const Vect
             break;
         }
         for (int64_t resto = size; ok && resto > 0;) {
-            int64_t pide = resto < static_cast<int64_t>(kBloqueCopia) ? resto : static_cast<int64_t>(kBloqueCopia);
+            int64_t pide =
+                resto < static_cast<int64_t>(kBloqueCopia) ? resto : static_cast<int64_t>(kBloqueCopia);
             int64_t leidos = 0;
-            if (!src.LeeTokenBin(buffer.get(), pide, nullptr, 0, &leidos) || leidos != pide) ok = false;
-            else if (zipWriteInFileInZip(zf, buffer.get(), static_cast<unsigned>(pide)) != ZIP_OK) ok = false;
+            if (!src.LeeTokenBin(buffer.get(), pide, nullptr, 0, &leidos) || leidos != pide)
+                ok = false;
+            else if (zipWriteInFileInZip(zf, buffer.get(), static_cast<unsigned>(pide)) != ZIP_OK)
+                ok = false;
             resto -= pide;
         }
         src.Cierra();
@@ -676,12 +693,14 @@ bool TListaFileInZip3::CreaListaZipAdv(unzFile zip, const TStringNomFitx& name) 
         m.numero = static_cast<int64_t>(pos.num_of_file);
         m.posicion = pos.pos_in_zip_directory;
         TStringNomFitx carpeta = TStringNomFitx(m.nombre).npath();
-        if (!carpeta.IsEmpty() && (carpetas.empty() || carpetas.back() != carpeta)) carpetas.push_back(carpeta);
+        if (!carpeta.IsEmpty() && (carpetas.empty() || carpetas.back() != carpeta))
+            carpetas.push_back(carpeta);
         todos.emplace_back(m, static_cast<int64_t>(fi.uncompressed_size));
     }
     if (r != UNZ_END_OF_LIST_OF_FILE) return false;
-    std::stable_sort(todos.begin(), todos.end(),
-                     [](const auto& a, const auto& b) { return std::strcmp(a.first.clave.c_str(), b.first.clave.c_str()) < 0; });
+    std::stable_sort(todos.begin(), todos.end(), [](const auto& a, const auto& b) {
+        return std::strcmp(a.first.clave.c_str(), b.first.clave.c_str()) < 0;
+    });
     for (auto& t : todos) {
         miembros.push_back(t.first);
         sizes.push_back(t.second);
@@ -689,7 +708,9 @@ bool TListaFileInZip3::CreaListaZipAdv(unzFile zip, const TStringNomFitx& name) 
     std::sort(carpetas.begin(), carpetas.end(),
               [](const DString& a, const DString& b) { return std::strcmp(a.c_str(), b.c_str()) < 0; });
     carpetas.erase(std::unique(carpetas.begin(), carpetas.end(),
-                               [](const DString& a, const DString& b) { return std::strcmp(a.c_str(), b.c_str()) == 0; }),
+                               [](const DString& a, const DString& b) {
+                                   return std::strcmp(a.c_str(), b.c_str()) == 0;
+                               }),
                    carpetas.end());
     return true;
 }
@@ -699,9 +720,10 @@ const TFileInZip3* TListaFileInZip3::Busca(const DString& member) const {
     clave.Sustituye('\\', '/');
     if (clave.StartsWith("/")) clave.SkipFirsts(1);
     clave.A_Mayusculas();
-    auto it = std::lower_bound(miembros.begin(), miembros.end(), clave, [](const TFileInZip3& m, const DString& k) {
-        return std::strcmp(m.clave.c_str(), k.c_str()) < 0;
-    });
+    auto it =
+        std::lower_bound(miembros.begin(), miembros.end(), clave, [](const TFileInZip3& m, const DString& k) {
+            return std::strcmp(m.clave.c_str(), k.c_str()) < 0;
+        });
     if (it == miembros.end() || std::strcmp(it->clave.c_str(), clave.c_str()) != 0) return nullptr;
     return &*it;
 }
@@ -815,14 +837,17 @@ bool TFicheroITV_zip::Verifica_Existencia_Archivo(const TStringNomFitx& name) {
     return idx && idx->LocateFileFast(nullptr, Miembro(name));
 }
 
-bool TFicheroITV_zip::Siguiente3(const TStringNomFitx& archive, int& position, DString& name, bool& is_folder) {
+bool TFicheroITV_zip::Siguiente3(const TStringNomFitx& archive, int& position, DString& name,
+                                 bool& is_folder) {
     TListaZips3& cache = TListaZips3::Global();
     TCriticalSectionITVEntra guard(cache.Lock());
     TListaFileInZip3* idx = cache.GetListaZipsB(archive);
     return idx && idx->Siguiente4(position, name, is_folder);
 }
 
-TFicheroITV_zip::~TFicheroITV_zip() { Cierra(nullptr); }
+TFicheroITV_zip::~TFicheroITV_zip() {
+    Cierra(nullptr);
+}
 
 bool TFicheroITV_zip::Abre(const TStringNomFitx& name, int& mode, TStringErr* err, TMonitorProc* monitor) {
     Cierra(nullptr);
@@ -923,7 +948,8 @@ bool TFicheroITV_zip::Posicionate64(int64_t p) {
     if (!zip_ || p < 0) return false;
     if (directo_) {
         if (p > size_) return false;
-        if (fseeko(directo_, static_cast<off_t>(inicio_datos_ + static_cast<uint64_t>(p)), SEEK_SET) != 0) return false;
+        if (fseeko(directo_, static_cast<off_t>(inicio_datos_ + static_cast<uint64_t>(p)), SEEK_SET) != 0)
+            return false;
         pos_directo_ = p;
         return true;
     }
@@ -956,7 +982,9 @@ int64_t TFicheroITV_zip::PosActual64() {
     return static_cast<int64_t>(unztell64(zip_));
 }
 
-int64_t TFicheroITV_zip::FileSize64() { return zip_ ? size_ : 0; }
+int64_t TFicheroITV_zip::FileSize64() {
+    return zip_ ? size_ : 0;
+}
 
 // ---------------------------------------------------------------------------------------------
 // The file system of archive members
@@ -974,9 +1002,11 @@ public:
     bool Siguiente(TStringNomFitx& nombre, bool& carpeta, int64_t& size) override {
         DString name;
         while (TFicheroITV_zip::Siguiente3(archivo_, pos_, name, carpeta)) {
-            if (!patron_.IsEmpty() && !Verifica_Pertenencia_Windcards(patron_.c_str(), name.c_str())) continue;
+            if (!patron_.IsEmpty() && !Verifica_Pertenencia_Windcards(patron_.c_str(), name.c_str()))
+                continue;
             nombre = archivo_;
-            nombre << "!" << "/";
+            nombre << "!"
+                   << "/";
             nombre += name;
             size = -1;
             if (!carpeta) {
@@ -1021,7 +1051,9 @@ int64_t TSistemaZip::FileSize(const TStringNomFitx& name) {
     return size < 0 ? 0 : size;
 }
 
-TListadoFitxITV* TSistemaZip::NuevoListado(const TStringNomFitx& pattern) { return new TListadoZip(pattern); }
+TListadoFitxITV* TSistemaZip::NuevoListado(const TStringNomFitx& pattern) {
+    return new TListadoZip(pattern);
+}
 
 void Registra_Sistema_Zip() {
     std::call_once(registro_zip, [] {

@@ -62,10 +62,10 @@ bool CreaDirs_ZIP(TStringNomFitx& destination, unzFile zip);
 // (may be null) gets progress and may stop the work ("Operation canceled"); list (may be null)
 // receives the path of every member completely written. Files written before a failure stay.
 // The zip form gives destination a final '/'.
-bool Desen_ZIP_Monitor(const TStringNomFitx& zip, TStringNomFitx& destination, DString& err, TMonitorProc* monitor,
-                       VectorS<TStringNomFitx>* list);
-bool Desen_TAR_Monitor(const TStringNomFitx& tar, TStringNomFitx& destination, DString& err, TMonitorProc* monitor,
-                       VectorS<TStringNomFitx>* list);
+bool Desen_ZIP_Monitor(const TStringNomFitx& zip, TStringNomFitx& destination, DString& err,
+                       TMonitorProc* monitor, VectorS<TStringNomFitx>* list);
+bool Desen_TAR_Monitor(const TStringNomFitx& tar, TStringNomFitx& destination, DString& err,
+                       TMonitorProc* monitor, VectorS<TStringNomFitx>* list);
 // By kind, then verified; "Pack format not supported" for other kinds.
 bool Desen_Packed_Monitor(const TStringNomFitx& archive, TStringNomFitx& destination, DString& err,
                           TMonitorProc* monitor, VectorS<TStringNomFitx>* list);
@@ -78,10 +78,10 @@ bool Enzipa(const TStringNomFitx& zip, const VectorS<DString>& names, const Vect
 
 // One member of a zip index.
 struct TFileInZip3 {
-    DString nombre;     // as stored, without one leading '/'
-    DString clave;      // nombre in upper case
-    int64_t numero;     // entry number in directory order, from 0
-    uint64_t posicion;  // the entry's position in the central directory
+    DString nombre;    // as stored, without one leading '/'
+    DString clave;     // nombre in upper case
+    int64_t numero;    // entry number in directory order, from 0
+    uint64_t posicion; // the entry's position in the central directory
 };
 
 // The index of one zip archive: its members sorted by key and its folders.
@@ -100,8 +100,8 @@ public:
     int64_t Size(const DString& member) const;
 
     TStringNomFitx archivo;
-    int64_t size_archivo = -1;  // the archive file's size and modification time when indexed
-    int64_t mtime_archivo = 0;  // (nanoseconds): a replaced archive is indexed again
+    int64_t size_archivo = -1; // the archive file's size and modification time when indexed
+    int64_t mtime_archivo = 0; // (nanoseconds): a replaced archive is indexed again
     std::vector<TFileInZip3> miembros;
     std::vector<int64_t> sizes; // uncompressed size of miembros[i]
     std::vector<DString> carpetas;
@@ -161,11 +161,11 @@ private:
 
     unzFile zip_ = nullptr;
     TStringNomFitx archivo_;
-    int64_t size_ = 0;           // uncompressed size of the member
-    bool almacenado_ = false;    // stored (method 0), not encrypted
-    FILE* directo_ = nullptr;    // the archive, read directly (stored members only)
-    uint64_t inicio_datos_ = 0;  // where the member's data begins in the archive
-    int64_t pos_directo_ = 0;    // position in the member while directo_ is held
+    int64_t size_ = 0;          // uncompressed size of the member
+    bool almacenado_ = false;   // stored (method 0), not encrypted
+    FILE* directo_ = nullptr;   // the archive, read directly (stored members only)
+    uint64_t inicio_datos_ = 0; // where the member's data begins in the archive
+    int64_t pos_directo_ = 0;   // position in the member while directo_ is held
     bool directo_probado_ = false;
 };
 

@@ -86,7 +86,8 @@ private:
 
 std::string Campo(const unsigned char* p, size_t max) {
     size_t n = 0;
-    while (n < max && p[n] != 0) ++n;
+    while (n < max && p[n] != 0)
+        ++n;
     return std::string(reinterpret_cast<const char*>(p), n);
 }
 
@@ -127,7 +128,8 @@ bool Lee_Pax(const std::string& data, std::string& path, bool& hay_path, int64_t
         if (sp == std::string::npos) return false;
         int64_t len;
         if (!Decimal(data.substr(p, sp - p), len)) return false;
-        if (len <= static_cast<int64_t>(sp - p) + 1 || static_cast<uint64_t>(len) > data.size() - p) return false;
+        if (len <= static_cast<int64_t>(sp - p) + 1 || static_cast<uint64_t>(len) > data.size() - p)
+            return false;
         size_t fin = p + static_cast<size_t>(len); // one past the '\n'
         if (data[fin - 1] != '\n') return false;
         size_t eq = data.find('=', sp + 1);
@@ -240,7 +242,9 @@ TTarResult Recorre_Tar(TTarSource& source, TTarSink& sink, std::string* why) {
     }
 }
 
-TTarSourceGz::~TTarSourceGz() { Cierra(); }
+TTarSourceGz::~TTarSourceGz() {
+    Cierra();
+}
 
 bool TTarSourceGz::Abre(const char* path) {
     Cierra();
@@ -279,7 +283,9 @@ long TTarSourceGz::Lee(char* buffer, size_t n) {
     return static_cast<long>(total);
 }
 
-int64_t TTarSourceGz::Offset() const { return gz_ ? static_cast<int64_t>(gzoffset(static_cast<gzFile>(gz_))) : 0; }
+int64_t TTarSourceGz::Offset() const {
+    return gz_ ? static_cast<int64_t>(gzoffset(static_cast<gzFile>(gz_))) : 0;
+}
 
 long TTarSourceMem::Lee(char* buffer, size_t n) {
     size_t k = n < n_ - pos_ ? n : n_ - pos_;

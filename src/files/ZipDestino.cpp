@@ -103,7 +103,9 @@ int TZipDestino::Carpeta(const std::string& rel, bool crear) {
     return fd;
 }
 
-bool TZipDestino::Crea_Carpetas(const std::string& rel) { return Carpeta(rel, true) >= 0; }
+bool TZipDestino::Crea_Carpetas(const std::string& rel) {
+    return Carpeta(rel, true) >= 0;
+}
 
 bool TZipDestino::Crea_Archivo(const std::string& rel, TZipSalida& out) {
     if (out.fd_ >= 0) close(out.fd_);

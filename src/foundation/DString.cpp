@@ -322,9 +322,6 @@ uint8_t CDString::DecimalFlag() const {
 // Construction and assignment
 
 DString::DString(const char* s, int n) {
-    if (!s || n <= 0) return;
-    const void* z = std::memchr(s, 0, static_cast<size_t>(n));
-    if (z) n = static_cast<int>(static_cast<const char*>(z) - s);
     Append(s, n);
 }
 
@@ -381,6 +378,8 @@ DString& DString::operator=(int n) {
 
 DString& DString::Append(const char* s, int n) {
     if (!s || n <= 0) return *this;
+    n = static_cast<int>(strnlen(s, static_cast<size_t>(n)));
+    if (n == 0) return *this;
     int len = Length();
     if (texto_ && s >= texto_ && s <= texto_ + header()->capacidad) {
         std::string copy(s, static_cast<size_t>(n)); // appending a piece of this very text

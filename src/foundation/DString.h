@@ -290,6 +290,13 @@ public:
     DStringB(const void* data, int n) { SetBin(data, n); }
     DStringB(const DStringB& o); // copies LengthB() bytes, zero bytes included
     DStringB& operator=(const DStringB& o);
+    // Text assignments: the byte length goes back to "up to the terminator".
+    DStringB& operator=(const char* s) {
+        DString::operator=(s);
+        longitud_ = -1;
+        return *this;
+    }
+    DStringB& operator=(const CDString& s) { return *this = s.c_str(); }
 
     int LengthB() const; // the byte length (Length() when unset)
     void SetLengthB(int n) { longitud_ = n; }

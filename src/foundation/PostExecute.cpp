@@ -58,11 +58,8 @@ TBasePostExecute::~TBasePostExecute() {
     if (TColaPostExecute* cola = ColaSiExiste()) cola->Elimina(this);
 }
 
-void TBasePostExecute::PostExecuteF(TFuncPostExecute func, void* data, int delay_ms) {
-    if (!func) return;
-    auto* item = new TItemPostExec;
+void TBasePostExecute::Encola(TItemPostExec* item, void* data, int delay_ms) {
     item->objeto = this;
-    item->func = func;
     item->data = data;
     item->due = delay_ms > 0 ? static_cast<double>(GetTickCount64() + delay_ms) : 0.0;
     Cola().Push(item);

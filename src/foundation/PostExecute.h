@@ -20,10 +20,21 @@ using TFuncPostExecute = void (TBasePostExecute::*)(void* data);
 
 // One posted call. The queue owns the item; the target and the data are not owned.
 struct TItemPostExec {
+    virtual ~TItemPostExec() = default;
+    virtual void Ejecuta() = 0; // calls the function on the target with the data
+
     TBasePostExecute* objeto = nullptr;
-    TFuncPostExecute func = nullptr;
     void* data = nullptr;
     double due = 0; // GetTickCount64() milliseconds; 0: due at once
+};
+
+// The call of a member function of T (a TBasePostExecute subclass), kept with its own type so
+// that functions of derived classes, virtual ones too, are called exactly as named.
+template <class T> struct TItemPostExecT : TItemPostExec {
+    TItemPostExecT(T* t, void (T::*f)(void*)) : destino(t), func(f) {}
+    void Ejecuta() override { (destino->*func)(data); }
+    T* destino;
+    void (T::*func)(void*);
 };
 
 // The queue of posted calls, in posting order. Push and Pop hold its lock for the list operation
@@ -56,14 +67,13 @@ public:
     virtual ~TBasePostExecute();
 
     // Queues func(data) on this object, due after delay_ms (<= 0: at the next beat). Any thread.
-    void PostExecuteF(TFuncPostExecute func, void* data = nullptr, int delay_ms = 0);
-    // The same for a member function of a derived class (this object must be a T).
-    template <class T, std::enable_if_t<!std::is_same<T, TBasePostExecute>::value, int> = 0>
-    void PostExecuteF(void (T::*func)(void*), void* data = nullptr, int delay_ms = 0) {
+    // func is a member function of this object's class or of one of its bases.
+    template <class T> void PostExecuteF(void (T::*func)(void*), void* data = nullptr, int delay_ms = 0) {
         static_assert(std::is_base_of<TBasePostExecute, T>::value,
                       "posted functions belong to a TBasePostExecute");
-        assert(dynamic_cast<T*>(this) != nullptr);
-        PostExecuteF(static_cast<TFuncPostExecute>(func), data, delay_ms);
+        if (!func) return;
+        assert(dynamic_cast<T*>(this) == static_cast<T*>(this));
+        Encola(new TItemPostExecT<T>(static_cast<T*>(this), func), data, delay_ms);
     }
 
     // Runs every posted call that is due, in posting order, including calls posted meanwhile.
@@ -73,4 +83,7 @@ public:
     static int PendingCalls();
     // The process-wide queue (made on first use, kept until the process ends).
     static TColaPostExecute& Cola();
+
+private:
+    void Encola(TItemPostExec* item, void* data, int delay_ms);
 };

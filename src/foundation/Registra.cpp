@@ -107,7 +107,7 @@ void TRegistra::SetClock(TRegistraClock clock) {
 bool TRegistra::ResolveName() {
     if (old_resuelto_) return true;
     if (nombre_.IsEmpty()) return false;
-    if (nombre_[0] != '/') {
+    if (nombre_.c_str()[0] != '/') {
         DString folder = Registra_GetDataFolder();
         if (folder.IsEmpty()) return false;
         if (folder.Ultimo_Caracter() != '/') folder += '/';

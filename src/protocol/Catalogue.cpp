@@ -21,7 +21,8 @@ extern const unsigned char dl_messages_mo[];
 extern const unsigned long dl_messages_mo_size;
 
 const char* const kCatalogueDomain = "messages";
-const char* const kCatalogueLocaleNames[4] = {"en", "en_UK", "en_UK.unknown-47.lproj", "en_GB.unknown-47.lproj"};
+const char* const kCatalogueLocaleNames[4] = {"en", "en_UK", "en_UK.unknown-47.lproj",
+                                              "en_GB.unknown-47.lproj"};
 
 namespace {
 
@@ -58,7 +59,8 @@ public:
         for (const char* name : kCatalogueLocaleNames) {
             std::string file = folder_ + "/" + name + "/LC_MESSAGES/" + domain.utf8_string() + ".mo";
             struct stat st;
-            if (stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode)) names.push_back(wxString::FromUTF8(name));
+            if (stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+                names.push_back(wxString::FromUTF8(name));
         }
         return names;
     }
@@ -124,7 +126,8 @@ const unsigned char* EmbeddedCatalogue(size_t& size) {
     return dl_messages_mo;
 }
 
-bool CreateLocale(const void* bytes, size_t size, const TStringNomFitx& folder, const char* name, TStringErr& err) {
+bool CreateLocale(const void* bytes, size_t size, const TStringNomFitx& folder, const char* name,
+                  TStringErr& err) {
     std::string base = Carpeta(folder);
     if (base.empty() || !name || !*name || std::strchr(name, '/')) {
         err = "CreateLocale() . bad locale folder or name";

@@ -40,7 +40,8 @@ const unsigned char* EmbeddedCatalogue(size_t& size);
 
 // Writes bytes as <folder>/<name>/LC_MESSAGES/messages.mo, creating the folders when missing and
 // replacing an older file in one step (temporary file, then rename). False with the reason in err.
-bool CreateLocale(const void* bytes, size_t size, const TStringNomFitx& folder, const char* name, TStringErr& err);
+bool CreateLocale(const void* bytes, size_t size, const TStringNomFitx& folder, const char* name,
+                  TStringErr& err);
 // The embedded catalogue under every name of kCatalogueLocaleNames; false when any write failed
 // (the others are still written).
 bool MoveLocaleToFolder(const TStringNomFitx& folder, TStringErr& err);

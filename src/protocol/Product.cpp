@@ -120,7 +120,8 @@ bool ReadProductList(const CJSON* products, VectorS<TProduct>& list, int current
         product.name2 = product.name;
         product.description = Texto(item, "Description");
         DString t;
-        t << "* Product . Id=" << product.id << " . Name=" << product.name << " . Retries=" << product.retries;
+        t << "* Product . Id=" << product.id << " . Name=" << product.name
+          << " . Retries=" << product.retries;
         Log(t);
 
         const CJSON* links = item->GetObjectItem("Links");
@@ -142,15 +143,15 @@ bool ReadProductList(const CJSON* products, VectorS<TProduct>& list, int current
                 Log("  ---> optional forced to not, imp map");
             }
             t = "";
-            t << "   - Link . Name=" << link.name << " . File=" << link.fileName << " . Path=" << link.installPath
-              << " . Size=" << link.size << " . Md5=" << link.md5 << " . Optional=" << link.optional
-              << " . Url=" << SinConsulta(link.url);
+            t << "   - Link . Name=" << link.name << " . File=" << link.fileName
+              << " . Path=" << link.installPath << " . Size=" << link.size << " . Md5=" << link.md5
+              << " . Optional=" << link.optional << " . Url=" << SinConsulta(link.url);
             Log(t);
             if (link.fileName.IsEmpty() || link.installPath.IsEmpty() || link.url.IsEmpty()) continue;
             if (!IsSafeServerPath(link.fileName, false) || !IsSafeServerPath(link.installPath, true)) {
                 t = kHeaderError;
-                t << "ReadProductList() . unsafe File or Path from the server, link dropped . Name=" << link.name
-                  << " . File=" << link.fileName << " . Path=" << link.installPath;
+                t << "ReadProductList() . unsafe File or Path from the server, link dropped . Name="
+                  << link.name << " . File=" << link.fileName << " . Path=" << link.installPath;
                 Log(t);
                 continue;
             }

@@ -16,23 +16,23 @@ class CJSON;
 
 // One file of a product.
 struct TProductLink {
-    DString url;         // "Url": where to download the file
-    DString installPath; // "Path": where on the device it goes ("/documents/Maps/...")
-    DString name;        // "Name": the file's identity in the answer (duplicates are dropped)
-    DString fileName;    // "File": the file name to store
-    bool optional = false;  // "Optional" true (never for ".imp" files)
-    bool download = true;   // still to be downloaded
-    bool overwrite = true;  // an existing file on the device may be replaced
+    DString url;             // "Url": where to download the file
+    DString installPath;     // "Path": where on the device it goes ("/documents/Maps/...")
+    DString name;            // "Name": the file's identity in the answer (duplicates are dropped)
+    DString fileName;        // "File": the file name to store
+    bool optional = false;   // "Optional" true (never for ".imp" files)
+    bool download = true;    // still to be downloaded
+    bool overwrite = true;   // an existing file on the device may be replaced
     bool updateable = false; // the file name carries a year version ("Radars_2021.zip")
-    int64_t size = 0;       // "Size", bytes
-    DString md5;            // "Md5", upper case, without double quotes
+    int64_t size = 0;        // "Size", bytes
+    DString md5;             // "Md5", upper case, without double quotes
 };
 
 // One product to install, or one device row of the devices window.
 struct TProduct {
     DString name; // "Name"
     DString name2;
-    DString description; // "Description"
+    DString description;  // "Description"
     int32_t id = 0;       // "Id"; 0 is never listed
     int32_t retries = -1; // "Retries"
     bool selected = false;

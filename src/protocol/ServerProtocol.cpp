@@ -82,7 +82,8 @@ DString GetUrlQuillWebDownloader(bool flag, int entry, const CDString& host) {
 
 DString RequestPlainText(const CDString& query, const CDString& device_id, const CDString& nonce) {
     DString plain;
-    plain << query << "&version=" << downloader_version << "&Device_product=" << "Downloader"
+    plain << query << "&version=" << downloader_version << "&Device_product="
+          << "Downloader"
           << "OS"
           << "&ptf="
           << "mac"
@@ -102,7 +103,8 @@ bool BuildRequestUrl(const CDString& query, const CDString& device_id, const CDS
     url = "";
     DString nonce;
     Rand::RandomText(nonce, kRequestNonceLength);
-    DString plain = RequestPlainText(query, device_id.IsEmpty() ? ThisComputerId() : DString(device_id), nonce);
+    DString plain =
+        RequestPlainText(query, device_id.IsEmpty() ? ThisComputerId() : DString(device_id), nonce);
     TCryptITV crypt("TwoFish");
     crypt.Carga_Llave(appkey);
     DString cifrado;
@@ -152,9 +154,8 @@ DString QueryForLog(const CDString& query) {
         if (end == std::string::npos) end = q.size();
         std::string piece = q.substr(start, end - start);
         size_t eq = piece.find('=');
-        if (eq != std::string::npos &&
-            EsSecreto(DString(piece.substr(0, eq).c_str()), kSecretFields,
-                      sizeof(kSecretFields) / sizeof(kSecretFields[0])))
+        if (eq != std::string::npos && EsSecreto(DString(piece.substr(0, eq).c_str()), kSecretFields,
+                                                 sizeof(kSecretFields) / sizeof(kSecretFields[0])))
             piece = piece.substr(0, eq + 1) + kMask;
         if (start > 0) out += '&';
         out += piece;

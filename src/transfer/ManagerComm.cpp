@@ -80,7 +80,8 @@ TManagerComm::TManagerComm(const TStringNomFitx& folder, TCheckFolderFn check) {
 TManagerComm::~TManagerComm() = default;
 
 void TManagerComm::SetIdiomaMsgs() {
-    TInternetITV::Set_Progress_Formats(GetTxt("Txt.MgrComm.Transferred1"), GetTxt("Txt.MgrComm.Transferred2"));
+    TInternetITV::Set_Progress_Formats(GetTxt("Txt.MgrComm.Transferred1"),
+                                       GetTxt("Txt.MgrComm.Transferred2"));
 }
 
 bool TManagerComm::GetURLParams(const DString& query, DString& url, const TURLParamsInfo* info) {
@@ -97,7 +98,8 @@ bool TManagerComm::CheckErrorResp(const DString& resp, DString& error) {
     return CheckErrorAnswer(resp, error);
 }
 
-bool TManagerComm::FuncDownloadData(TManagerCommData& data, TStringErr& err, TMonitorProc* monitor, bool decipher) {
+bool TManagerComm::FuncDownloadData(TManagerCommData& data, TStringErr& err, TMonitorProc* monitor,
+                                    bool decipher) {
     bool ok = false;
     for (int intento = 1; intento <= 3; ++intento) {
         err.Vacia();
@@ -161,9 +163,12 @@ bool TManagerComm::Server_Login_Check(const DString& user, const DString& passwo
     bool ok = GetURLParams(query, data.url) && FuncDownloadData(data, fetch_err, monitor, true);
     DString t;
     if (!ok) {
-        SetError(err, GetTxtF("Txt.MgrComm.Err.DownloadData.BadResponse", {fetch_err.IsEmpty() ? CDString(" ") : CDString(fetch_err)}),
+        SetError(err,
+                 GetTxtF("Txt.MgrComm.Err.DownloadData.BadResponse",
+                         {fetch_err.IsEmpty() ? CDString(" ") : CDString(fetch_err)}),
                  7310901);
-        t << kHeaderError << "TManagerComm::Server_Login_Check() . fetch failed . strError=" << AnswerForLog(err);
+        t << kHeaderError
+          << "TManagerComm::Server_Login_Check() . fetch failed . strError=" << AnswerForLog(err);
         Log(t);
         return false;
     }
@@ -172,7 +177,8 @@ bool TManagerComm::Server_Login_Check(const DString& user, const DString& passwo
         DString msg = GetTxt("Txt.MgrComm.Err.Login.BadResponse");
         msg << " . (Parse) data.resp=" << data.resp;
         SetError(err, msg, 7310601);
-        t << kHeaderError << "TManagerComm::Server_Login_Check() . (Parse) data.resp=" << AnswerForLog(data.resp);
+        t << kHeaderError
+          << "TManagerComm::Server_Login_Check() . (Parse) data.resp=" << AnswerForLog(data.resp);
         Log(t);
         return false;
     }
@@ -216,9 +222,12 @@ bool TManagerComm::Server_User_Products(const DString& session_id, const DString
     bool ok = GetURLParams(query, data.url) && FuncDownloadData(data, fetch_err, monitor, true);
     DString t;
     if (!ok) {
-        SetError(err, GetTxtF("Txt.MgrComm.Err.Products.BadResponse", {fetch_err.IsEmpty() ? CDString(" ") : CDString(fetch_err)}),
+        SetError(err,
+                 GetTxtF("Txt.MgrComm.Err.Products.BadResponse",
+                         {fetch_err.IsEmpty() ? CDString(" ") : CDString(fetch_err)}),
                  7311001);
-        t << kHeaderError << "TManagerComm::Server_User_Products() . fetch failed . strError=" << AnswerForLog(err);
+        t << kHeaderError
+          << "TManagerComm::Server_User_Products() . fetch failed . strError=" << AnswerForLog(err);
         Log(t);
         return false;
     }
@@ -226,13 +235,15 @@ bool TManagerComm::Server_User_Products(const DString& session_id, const DString
     if (!json.Parse(data.resp)) {
         // The raw answer means nothing to the user: it goes to the log only.
         SetError(err, GetTxtF("Txt.MgrComm.Err.Products.BadResponse", {""}), 7311002);
-        t << kHeaderError << "TManagerComm::Server_User_Products() . (Parse) data.resp=" << AnswerForLog(data.resp);
+        t << kHeaderError
+          << "TManagerComm::Server_User_Products() . (Parse) data.resp=" << AnswerForLog(data.resp);
         Log(t);
         return false;
     }
     if (!json.GetObjectValueTrue("sessionOK")) {
         SetError(err, GetTxt("Txt.MgrComm.Err.Products.KO"), 73111);
-        t << kHeaderError << "TManagerComm::Server_User_Products() . sessionOK=0 . data.resp=" << AnswerForLog(data.resp);
+        t << kHeaderError
+          << "TManagerComm::Server_User_Products() . sessionOK=0 . data.resp=" << AnswerForLog(data.resp);
         Log(t);
         return false;
     }
@@ -276,7 +287,8 @@ bool TManagerComm::IsUpdateableFile(const DString& file) {
     return ::IsUpdateableFile(file);
 }
 
-bool TManagerComm::GetInfoUpdateableFile(const DString& file, DString& suffix, DString& base, DString& base_no_hd) {
+bool TManagerComm::GetInfoUpdateableFile(const DString& file, DString& suffix, DString& base,
+                                         DString& base_no_hd) {
     return ::GetInfoUpdateableFile(file, suffix, base, base_no_hd);
 }
 
@@ -290,7 +302,8 @@ bool TServerSession::GetProducts(TStringErr& err, TMonitorProc* monitor) {
     bool ok = managerComm->Server_User_Products(sessionId, token, info, list, idioma, err, monitor);
     if (!ok && !MonHayStop(monitor)) {
         DString t;
-        t << kHeaderError << "TManagerUtils_base::GetProducts() . strError=" << err << " . In 7 segs. try again";
+        t << kHeaderError << "TManagerUtils_base::GetProducts() . strError=" << err
+          << " . In 7 segs. try again";
         Log(t);
         Sleep(7000);
         ResetErrorFlags();

@@ -46,7 +46,8 @@ public:
     // decipher, the answer is deciphered and an error answer (CheckErrorResp) fails the attempt,
     // except "ERROR 2526", which is final: the loop ends at once and reports success with that
     // message in err. A failed call leaves the message in data.resp when the answer was empty.
-    bool FuncDownloadData(TManagerCommData& data, TStringErr& err, TMonitorProc* monitor, bool decipher = true);
+    bool FuncDownloadData(TManagerCommData& data, TStringErr& err, TMonitorProc* monitor,
+                          bool decipher = true);
     // True when the answer is an error answer; its error text goes to error.
     static bool CheckErrorResp(const DString& resp, DString& error);
 
@@ -66,7 +67,8 @@ public:
     // Marks the link updateable (and this session) when file carries a year version.
     bool CheckUpdateableFile(TProductLink& link, const DString& file);
     static bool IsUpdateableFile(const DString& file);
-    static bool GetInfoUpdateableFile(const DString& file, DString& suffix, DString& base, DString& base_no_hd);
+    static bool GetInfoUpdateableFile(const DString& file, DString& suffix, DString& base,
+                                      DString& base_no_hd);
 
     const TStringNomFitx& TempDataPath() const { return temp_data_path_; } // with a final '/'
     bool NoTempFolder() const { return no_temp_folder_; }

@@ -16,7 +16,8 @@ using dltest::TempDir;
 
 std::vector<std::string> Strings(const VectorS<TStringNomFitx>& v) {
     std::vector<std::string> out;
-    for (int i = 0; i < v.Numero(); ++i) out.emplace_back(v[i].c_str());
+    for (int i = 0; i < v.Numero(); ++i)
+        out.emplace_back(v[i].c_str());
     return out;
 }
 
@@ -41,8 +42,8 @@ TEST(PackedDiskFull, StopsAtOnceAndClaimsNoPartialMember) {
         DString err;
         VectorS<TStringNomFitx> list;
         EXPECT_FALSE(Desen_Packed_Monitor(archive.c_str(), dest, err, nullptr, &list));
-        EXPECT_EQ(std::string(err.c_str()),
-                  "Error writing file=" + out + "/big/big.bin from " + (k.zip ? "zip" : "tar") + " file=" + archive);
+        EXPECT_EQ(std::string(err.c_str()), "Error writing file=" + out + "/big/big.bin from " +
+                                                (k.zip ? "zip" : "tar") + " file=" + archive);
         EXPECT_EQ(Strings(list), std::vector<std::string>{out + "/a.txt"});
         EXPECT_NE(access((out + "/big/big.bin").c_str(), F_OK), 0);
         EXPECT_NE(access((out + "/c.txt").c_str(), F_OK), 0);

@@ -21,7 +21,8 @@ using dltest::TempDir;
 
 std::vector<std::string> Strings(const VectorS<DString>& v) {
     std::vector<std::string> out;
-    for (int i = 0; i < v.Numero(); ++i) out.emplace_back(v[i].c_str());
+    for (int i = 0; i < v.Numero(); ++i)
+        out.emplace_back(v[i].c_str());
     return out;
 }
 
@@ -43,7 +44,8 @@ protected:
     TempDir dir;
 };
 
-const std::string kLongPath = std::string(60, 'a') + "/" + std::string(60, 'b') + "/" + std::string(40, 'c') + ".txt";
+const std::string kLongPath =
+    std::string(60, 'a') + "/" + std::string(60, 'b') + "/" + std::string(40, 'c') + ".txt";
 
 struct FormatCase {
     const char* label;
@@ -58,10 +60,15 @@ TEST_F(PackedTar, EveryFormatListsAndExtractsLongNames) {
                                            {"pax, gzip under .tar", TarFormat::Pax, true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
-        std::string name = std::string("f") + std::to_string(static_cast<int>(c.format)) + (c.gzip ? "z" : "") + ".tar";
+        std::string name =
+            std::string("f") + std::to_string(static_cast<int>(c.format)) + (c.gzip ? "z" : "") + ".tar";
         std::string tar = Tar(name,
-                              {Folder("top/"), {"top/a.txt", "alpha"}, {"top/empty.txt", ""}, {kLongPath, "long"},
-                               Generated("rand.bin", 123457), Link("top/link", "../../etc/passwd")},
+                              {Folder("top/"),
+                               {"top/a.txt", "alpha"},
+                               {"top/empty.txt", ""},
+                               {kLongPath, "long"},
+                               Generated("rand.bin", 123457),
+                               Link("top/link", "../../etc/passwd")},
                               c.format, c.gzip);
         VectorS<DString> names;
         VectorS<int64_t> sizes;
@@ -110,10 +117,12 @@ TEST_F(PackedTar, MissingEndBlockFailsEveryWalk) {
 
 TEST_F(PackedTar, HostileNamesAreRefusedAndNothingLeavesTheDestination) {
     ASSERT_TRUE(dir.Mkdir("out-sibling"));
-    const std::vector<std::string> names = {"././y/x/../../../z", "..\\x", "/abs", "../out-sibling/evil", "c:evil"};
+    const std::vector<std::string> names = {"././y/x/../../../z", "..\\x", "/abs", "../out-sibling/evil",
+                                            "c:evil"};
     for (size_t i = 0; i < names.size(); ++i) {
         SCOPED_TRACE(names[i]);
-        std::string tar = Tar("h" + std::to_string(i) + ".tar", {{"first.txt", "ok"}, {names[i], "evil"}}, TarFormat::Pax);
+        std::string tar =
+            Tar("h" + std::to_string(i) + ".tar", {{"first.txt", "ok"}, {names[i], "evil"}}, TarFormat::Pax);
         TStringNomFitx dest(dir.Path("out").c_str());
         DString err;
         VectorS<TStringNomFitx> list;

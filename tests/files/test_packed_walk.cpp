@@ -83,7 +83,8 @@ struct Header {
         }
         b.replace(148, 8, std::string(8, ' '));
         unsigned sum = 0;
-        for (unsigned char c : b) sum += c;
+        for (unsigned char c : b)
+            sum += c;
         if (bad_checksum) sum += 1;
         char chk[8];
         std::snprintf(chk, sizeof chk, "%06o", sum);
@@ -198,8 +199,8 @@ TEST(PackedTarWalk, NumericFields) {
 TEST(PackedTarWalk, DataOfEveryEntryTypeIsSkippedBySize) {
     // A folder, a link and a vendor type carrying data: their blocks must not be read as headers.
     std::string fake_header = Entry("evil.txt", "should never appear");
-    std::string tar = Entry("d/", fake_header, '5') + Entry("l", fake_header, '2') + Entry("v", fake_header, 'V') +
-                      Entry("empty.txt", "") + Entry("real.txt", "ok") + kEnd;
+    std::string tar = Entry("d/", fake_header, '5') + Entry("l", fake_header, '2') +
+                      Entry("v", fake_header, 'V') + Entry("empty.txt", "") + Entry("real.txt", "ok") + kEnd;
     Collect c;
     ASSERT_EQ(Walk(tar, c), TTarResult::Ok);
     EXPECT_EQ(c.names, (std::vector<std::string>{"real.txt"}));

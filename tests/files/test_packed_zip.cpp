@@ -27,17 +27,20 @@ using dltest::TempDir;
 
 std::vector<std::string> Strings(const VectorS<DString>& v) {
     std::vector<std::string> out;
-    for (int i = 0; i < v.Numero(); ++i) out.emplace_back(v[i].c_str());
+    for (int i = 0; i < v.Numero(); ++i)
+        out.emplace_back(v[i].c_str());
     return out;
 }
 std::vector<std::string> Strings(const VectorS<TStringNomFitx>& v) {
     std::vector<std::string> out;
-    for (int i = 0; i < v.Numero(); ++i) out.emplace_back(v[i].c_str());
+    for (int i = 0; i < v.Numero(); ++i)
+        out.emplace_back(v[i].c_str());
     return out;
 }
 std::vector<int64_t> Sizes(const VectorS<int64_t>& v) {
     std::vector<int64_t> out;
-    for (int i = 0; i < v.Numero(); ++i) out.push_back(v[i]);
+    for (int i = 0; i < v.Numero(); ++i)
+        out.push_back(v[i]);
     return out;
 }
 
@@ -99,13 +102,17 @@ TEST_F(PackedZip, ListsNamesAndSizesInDirectoryOrder) {
     ArchiveMember z64("big64.bin", "");
     z64.fill_size = 70000;
     z64.zip64 = true;
-    std::string zip = Zip("l.zip", {Folder("Maps/"), {"Maps/x.map", "abc"}, Stored("s.txt", "stored!"),
-                                    {"empty.txt", ""}, {long_name, "long"}, z64});
+    std::string zip = Zip("l.zip", {Folder("Maps/"),
+                                    {"Maps/x.map", "abc"},
+                                    Stored("s.txt", "stored!"),
+                                    {"empty.txt", ""},
+                                    {long_name, "long"},
+                                    z64});
     VectorS<DString> names;
     VectorS<int64_t> sizes;
     ASSERT_TRUE(GetListaZipZSize(zip.c_str(), names, sizes));
-    EXPECT_EQ(Strings(names),
-              (std::vector<std::string>{"Maps/", "Maps/x.map", "s.txt", "empty.txt", long_name, "big64.bin"}));
+    EXPECT_EQ(Strings(names), (std::vector<std::string>{"Maps/", "Maps/x.map", "s.txt", "empty.txt",
+                                                        long_name, "big64.bin"}));
     EXPECT_EQ(Sizes(sizes), (std::vector<int64_t>{0, 3, 7, 0, 4, 70000}));
     VectorS<DString> only;
     ASSERT_TRUE(GetListaPacked(zip.c_str(), only));
@@ -136,9 +143,15 @@ TEST_F(PackedZip, EmptyOrDamagedArchivesFail) {
 TEST_F(PackedZip, ExtractsEveryKindOfMemberAndVerifies) {
     ArchiveMember z64 = Generated("z64/big.bin", 300000, 't');
     z64.zip64 = true;
-    std::string zip = Zip("all.zip", {Folder("Maps/"), {"Maps/x.map", "map data"}, Stored("s/t/u.bin", "stored"),
-                                      {"empty.txt", ""}, {"README", "read me"}, Folder("onlyfolder/"),
-                                      Generated("rand.bin", 700001), {"./dot/./x", "dots"}, z64});
+    std::string zip = Zip("all.zip", {Folder("Maps/"),
+                                      {"Maps/x.map", "map data"},
+                                      Stored("s/t/u.bin", "stored"),
+                                      {"empty.txt", ""},
+                                      {"README", "read me"},
+                                      Folder("onlyfolder/"),
+                                      Generated("rand.bin", 700001),
+                                      {"./dot/./x", "dots"},
+                                      z64});
     TStringNomFitx dest(dir.Path("out").c_str());
     DString err;
     TMonitorProc monitor;
@@ -146,16 +159,18 @@ TEST_F(PackedZip, ExtractsEveryKindOfMemberAndVerifies) {
     ASSERT_TRUE(Desen_Packed_Monitor(zip.c_str(), dest, err, &monitor, &list)) << err.c_str();
     EXPECT_EQ(std::string(dest.c_str()), dir.Path("out") + "/");
     EXPECT_EQ(Tree(dir.Path("out")),
-              (std::vector<std::string>{"Maps/", "Maps/x.map", "README", "dot/", "dot/x", "empty.txt", "onlyfolder/",
-                                        "rand.bin", "s/", "s/t/", "s/t/u.bin", "z64/", "z64/big.bin"}));
+              (std::vector<std::string>{"Maps/", "Maps/x.map", "README", "dot/", "dot/x", "empty.txt",
+                                        "onlyfolder/", "rand.bin", "s/", "s/t/", "s/t/u.bin", "z64/",
+                                        "z64/big.bin"}));
     EXPECT_EQ(dir.Read("out/Maps/x.map"), "map data");
     EXPECT_EQ(dir.Read("out/README"), "read me");
     EXPECT_EQ(dir.Read("out/empty.txt"), "");
     EXPECT_EQ(dir.Read("out/rand.bin"), dltest::GeneratedContent(700001, 'r'));
     EXPECT_EQ(dir.Read("out/z64/big.bin"), dltest::GeneratedContent(300000, 't'));
     std::string o = dir.Path("out") + "/";
-    EXPECT_EQ(Strings(list), (std::vector<std::string>{o + "Maps/x.map", o + "s/t/u.bin", o + "empty.txt",
-                                                        o + "README", o + "rand.bin", o + "dot/x", o + "z64/big.bin"}));
+    EXPECT_EQ(Strings(list),
+              (std::vector<std::string>{o + "Maps/x.map", o + "s/t/u.bin", o + "empty.txt", o + "README",
+                                        o + "rand.bin", o + "dot/x", o + "z64/big.bin"}));
     int64_t total = 8 + 6 + 0 + 7 + 700001 + 4 + 300000;
     EXPECT_EQ(monitor.total.load(), total);
     EXPECT_EQ(monitor.npasos.load(), total);
@@ -168,14 +183,16 @@ TEST_F(PackedZip, ExtractsEveryKindOfMemberAndVerifies) {
 }
 
 TEST_F(PackedZip, CorruptMemberFailsAndIsNotClaimed) {
-    std::string zip = Zip("crc.zip", {{"good.txt", "fine"}, Stored("bad.txt", "HELLO-CRC-DATA"), {"after.txt", "x"}},
-                          {{"HELLO-CRC-DATA", "HELLO-CRC-DATB"}});
+    std::string zip =
+        Zip("crc.zip", {{"good.txt", "fine"}, Stored("bad.txt", "HELLO-CRC-DATA"), {"after.txt", "x"}},
+            {{"HELLO-CRC-DATA", "HELLO-CRC-DATB"}});
     EXPECT_TRUE(Verifica_ZIP(zip.c_str())); // headers are fine: only extraction computes the CRC
     TStringNomFitx dest(dir.Path("out").c_str());
     DString err;
     VectorS<TStringNomFitx> list;
     EXPECT_FALSE(Desen_Packed_Monitor(zip.c_str(), dest, err, nullptr, &list));
-    EXPECT_EQ(std::string(err.c_str()), "Error writing file=" + dir.Path("out/bad.txt") + " from zip file=" + zip);
+    EXPECT_EQ(std::string(err.c_str()),
+              "Error writing file=" + dir.Path("out/bad.txt") + " from zip file=" + zip);
     EXPECT_EQ(Strings(list), (std::vector<std::string>{dir.Path("out/good.txt")}));
     EXPECT_EQ(Tree(dir.Path("out")), (std::vector<std::string>{"good.txt"}));
 }
@@ -191,7 +208,8 @@ TEST_F(PackedZip, MemberLongerThanDeclaredNeverExceedsItsSize) {
     TStringNomFitx dest(dir.Path("out").c_str());
     DString err;
     EXPECT_FALSE(Desen_ZIP_Monitor(zip.c_str(), dest, err, nullptr, nullptr));
-    EXPECT_EQ(std::string(err.c_str()), "Error writing file=" + dir.Path("out/bomb.bin") + " from zip file=" + zip);
+    EXPECT_EQ(std::string(err.c_str()),
+              "Error writing file=" + dir.Path("out/bomb.bin") + " from zip file=" + zip);
     EXPECT_FALSE(dir.Exists("out/bomb.bin"));
 }
 
@@ -207,13 +225,14 @@ TEST_F(PackedZip, HostileNamesFailBeforeAnythingIsWritten) {
     };
     ASSERT_TRUE(dir.Mkdir("out-sibling"));
     for (size_t i = 0; i < cases.size(); ++i) {
-        std::string zip =
-            Zip("h" + std::to_string(i) + ".zip", {{"first.txt", "ok"}, {cases[i].first, "evil"}}, cases[i].second);
+        std::string zip = Zip("h" + std::to_string(i) + ".zip",
+                              {{"first.txt", "ok"}, {cases[i].first, "evil"}}, cases[i].second);
         TStringNomFitx dest(dir.Path("out").c_str());
         DString err;
         VectorS<TStringNomFitx> list;
         EXPECT_FALSE(Desen_Packed_Monitor(zip.c_str(), dest, err, nullptr, &list)) << cases[i].first;
-        EXPECT_EQ(std::string(err.c_str()), "Error creating file structure of zip file=" + dir.Path("out") + "/");
+        EXPECT_EQ(std::string(err.c_str()),
+                  "Error creating file structure of zip file=" + dir.Path("out") + "/");
         EXPECT_EQ(list.Numero(), 0);
         EXPECT_EQ(Tree(dir.Path("out")), std::vector<std::string>{}) << cases[i].first;
         EXPECT_EQ(Tree(dir.Path("out-sibling")), std::vector<std::string>{});
@@ -261,7 +280,8 @@ TEST_F(PackedZip, StopRequestCancels) {
 }
 
 TEST_F(PackedZip, IndexLookupsAreCaseInsensitiveAndEnumerate) {
-    std::string zip = Zip("i.zip", {Folder("Empty/"), {"Maps/x.map", "X"}, {"/lead.txt", "L"}, {"b/c/d.txt", "D"}});
+    std::string zip =
+        Zip("i.zip", {Folder("Empty/"), {"Maps/x.map", "X"}, {"/lead.txt", "L"}, {"b/c/d.txt", "D"}});
     TStringNomFitx base(zip.c_str());
     EXPECT_TRUE(TFicheroITV_zip::Verifica_Existencia_Archivo(base + "!/maps/x.MAP"));
     EXPECT_TRUE(TFicheroITV_zip::Verifica_Existencia_Archivo(base + "!/maps\\x.map"));
@@ -276,24 +296,27 @@ TEST_F(PackedZip, IndexLookupsAreCaseInsensitiveAndEnumerate) {
     int pos = 0;
     DString name;
     bool folder;
-    while (TFicheroITV_zip::Siguiente3(base, pos, name, folder)) seen.emplace_back(name.c_str(), folder);
+    while (TFicheroITV_zip::Siguiente3(base, pos, name, folder))
+        seen.emplace_back(name.c_str(), folder);
     // Members in key (upper-case) order, then the folders.
     EXPECT_EQ(seen, (std::vector<std::pair<std::string, bool>>{{"b/c/d.txt", false},
-                                                                {"lead.txt", false},
-                                                                {"Maps/x.map", false},
-                                                                {"Empty", true},
-                                                                {"Maps", true},
-                                                                {"b/c", true}}));
+                                                               {"lead.txt", false},
+                                                               {"Maps/x.map", false},
+                                                               {"Empty", true},
+                                                               {"Maps", true},
+                                                               {"b/c", true}}));
 }
 
 TEST_F(PackedZip, CacheHoldsThreeAndNoticesAReplacedArchive) {
     std::vector<std::string> zips;
-    for (int i = 0; i < 4; ++i) zips.push_back(Zip("c" + std::to_string(i) + ".zip", {{"m.txt", "x"}}));
+    for (int i = 0; i < 4; ++i)
+        zips.push_back(Zip("c" + std::to_string(i) + ".zip", {{"m.txt", "x"}}));
     TListaZips3& cache = TListaZips3::Global();
     TListaFileInZip3* first = cache.GetListaZipsB(zips[0].c_str());
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(cache.GetListaZipsB(zips[0].c_str()), first); // served from the cache
-    for (int i = 1; i < 4; ++i) ASSERT_NE(cache.GetListaZipsB(zips[i].c_str()), nullptr);
+    for (int i = 1; i < 4; ++i)
+        ASSERT_NE(cache.GetListaZipsB(zips[i].c_str()), nullptr);
     EXPECT_EQ(cache.Numero(), 3);
     EXPECT_EQ(cache.GetListaZips(nullptr, zips[0].c_str(), false), nullptr); // evicted
     EXPECT_NE(cache.GetListaZips(nullptr, zips[3].c_str(), false), nullptr);
@@ -310,7 +333,8 @@ TEST_F(PackedZip, CacheHoldsThreeAndNoticesAReplacedArchive) {
 TEST_F(PackedZip, MembersOpenInPlaceThroughTheFileLayer) {
     std::string deflated = dltest::GeneratedContent(200000, 't');
     std::string stored = dltest::GeneratedContent(5000, 'r');
-    std::string zip = Zip("m.zip", {{"d/deflated.txt", deflated}, Stored("s.bin", stored), {"next.txt", "NEXT"}});
+    std::string zip =
+        Zip("m.zip", {{"d/deflated.txt", deflated}, Stored("s.bin", stored), {"next.txt", "NEXT"}});
     TStringNomFitx base(zip.c_str());
 
     TFicheroITV f;

@@ -78,7 +78,7 @@ TEST_F(Catalogue, EmbeddedFileIsALittleEndianMoFileOfEnglish) {
     std::string mo = Embedded();
     ASSERT_GE(mo.size(), 28u);
     EXPECT_EQ(Le32(mo, 0), 0x950412deu);
-    EXPECT_EQ(Le32(mo, 4), 0u);                                          // revision
+    EXPECT_EQ(Le32(mo, 4), 0u);                                                        // revision
     EXPECT_EQ(Le32(mo, 8), ReadPo(DL_SOURCE_DIR "/resources/messages.po").size() + 1); // + header
     // The header entry (msgid "") is the first string of the sorted table.
     uint32_t len = Le32(mo, Le32(mo, 16)), off = Le32(mo, Le32(mo, 16) + 4);
@@ -103,10 +103,12 @@ TEST_F(Catalogue, WrittenUnderEveryLocaleNameAndSelected) {
         {"Txt.MgrDevices.Txt.ConnectDevs.ProductsToInstall", " products to install"},
         {"Txt.MgrDevices.Txt.CheckDevs",
          "Not seeing your device? Check that it is plugged in, then                                   "},
-        {"Txt.MgrDevices.Txt.Wait", "Please wait while the map is being installed on your device\xe2\x80\xa6"},
+        {"Txt.MgrDevices.Txt.Wait",
+         "Please wait while the map is being installed on your device\xe2\x80\xa6"},
         {"Txt.MgrComm.Transferred2", "%s %s of %s %s transferred"},
     };
-    for (const auto& c : cases) EXPECT_STREQ(GetTxt(c.first).c_str(), c.second) << c.first;
+    for (const auto& c : cases)
+        EXPECT_STREQ(GetTxt(c.first).c_str(), c.second) << c.first;
     EXPECT_STREQ(GetTxtF("Txt.MgrComm.Transferred2", {"1.50", "Mb", "10.00", "Gb"}).c_str(),
                  "1.50 Mb of 10.00 Gb transferred");
 }
@@ -117,12 +119,13 @@ TEST_F(Catalogue, EveryTextOfTheSourceComesBackByteForByte) {
     ASSERT_TRUE(SelectCatalogue(dir_.Dir().c_str()));
     auto po = ReadPo(DL_SOURCE_DIR "/resources/messages.po");
     ASSERT_GE(po.size(), 90u);
-    for (const auto& e : po) EXPECT_EQ(std::string(GetTxt(e.first.c_str()).c_str()), e.second) << e.first;
+    for (const auto& e : po)
+        EXPECT_EQ(std::string(GetTxt(e.first.c_str()).c_str()), e.second) << e.first;
 }
 
 TEST_F(Catalogue, MissingKeysAndMissingCataloguesShowTheKey) {
     EXPECT_STREQ(GetTxt("Txt.MgrComm.Err.Login.KO").c_str(), "Txt.MgrComm.Err.Login.KO"); // nothing selected
-    EXPECT_FALSE(SelectCatalogue(dir_.path().c_str()));                                     // empty folder
+    EXPECT_FALSE(SelectCatalogue(dir_.path().c_str()));                                   // empty folder
     EXPECT_FALSE(CatalogueSelected());
     EXPECT_STREQ(GetTxt("Txt.General.Txt.Null").c_str(), "Txt.General.Txt.Null");
 
@@ -176,8 +179,10 @@ TEST_F(Catalogue, LookupsFromManyThreads) {
             for (int i = 0; i < 500; ++i)
                 if (GetTxt("Txt.Button.Next") == "Next" && GetTxt("Txt.Missing") == "Txt.Missing") ++good[t];
         });
-    for (auto& th : threads) th.join();
-    for (int g : good) EXPECT_EQ(g, 500);
+    for (auto& th : threads)
+        th.join();
+    for (int g : good)
+        EXPECT_EQ(g, 500);
 }
 
 TEST(FillTxt, PlaceholdersAreFilledInOrderAndNeverOverrun) {
@@ -199,9 +204,14 @@ TEST(FillTxt, PlaceholdersAreFilledInOrderAndNeverOverrun) {
         std::vector<DString> owned(c.args.begin(), c.args.end());
         DString out;
         switch (owned.size()) {
-        case 1: out = FillTxt(c.text, {owned[0]}); break;
-        case 4: out = FillTxt(c.text, {owned[0], owned[1], owned[2], owned[3]}); break;
-        default: FAIL();
+        case 1:
+            out = FillTxt(c.text, {owned[0]});
+            break;
+        case 4:
+            out = FillTxt(c.text, {owned[0], owned[1], owned[2], owned[3]});
+            break;
+        default:
+            FAIL();
         }
         EXPECT_STREQ(out.c_str(), c.expected) << c.text;
     }

@@ -48,7 +48,8 @@ TEST(SafeServerPath, TableOfInstallPathsAndFileNames) {
         {"", false, false},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(IsSafeServerPath(c.path, c.install_path), c.safe) << c.path << " install=" << c.install_path;
+        EXPECT_EQ(IsSafeServerPath(c.path, c.install_path), c.safe)
+            << c.path << " install=" << c.install_path;
 }
 
 TEST(UpdateableFile, YearWindowAndNames) {
@@ -61,8 +62,8 @@ TEST(UpdateableFile, YearWindowAndNames) {
     } cases[] = {
         {"Radars_Europe_2021.zip", true, "_2021.", "Radars_Europe", "Radars_Europe"},
         {"Maps_HD_Europe_HD_2024.qmap", true, "_2024.", "Maps_HD_Europe_HD", "Maps_Europe"},
-        {"Radars_2004.zip", true, "_2004.", "Radars", "Radars"},   // 20 years before
-        {"Radars_2029.zip", true, "_2029.", "Radars", "Radars"},   // 5 years after
+        {"Radars_2004.zip", true, "_2004.", "Radars", "Radars"}, // 20 years before
+        {"Radars_2029.zip", true, "_2029.", "Radars", "Radars"}, // 5 years after
         {"Radars_2003.zip", false, "", "", ""},
         {"Radars_2030.zip", false, "", "", ""},
         {"2021.zip", false, "", "", ""},           // no '_'
@@ -156,10 +157,12 @@ TEST(Log, SecretsNeverAppear) {
     DString logged = AnswerForLog(
         "{\"loginOK\":true,\"SessionId\":\"S-secret\",\"Token\":\"T-secret\",\"UserName\":\"Ana\","
         "\"Inner\":{\"token\":\"T2\",\"n\":[{\"pwd\":\"p\",\"k\":1}]},\"Email\":\"a@x.com\"}");
-    EXPECT_STREQ(logged.c_str(),
-                 "{\"loginOK\":true,\"UserName\":\"Ana\",\"Inner\":{\"n\":[{\"k\":1}]},\"Email\":\"a@x.com\"}");
+    EXPECT_STREQ(
+        logged.c_str(),
+        "{\"loginOK\":true,\"UserName\":\"Ana\",\"Inner\":{\"n\":[{\"k\":1}]},\"Email\":\"a@x.com\"}");
     EXPECT_STREQ(AnswerForLog("plain text").c_str(), "plain text");
-    EXPECT_STREQ(UrlForLog("https://h/installwizard/index.php?par=ABC").c_str(), "https://h/installwizard/index.php");
+    EXPECT_STREQ(UrlForLog("https://h/installwizard/index.php?par=ABC").c_str(),
+                 "https://h/installwizard/index.php");
 }
 
 TEST(Product, CopiesAreDeep) {

@@ -112,10 +112,12 @@ bool Generate(const std::string& kind, const std::string& path, const std::vecto
     for (size_t i = 0; i < members.size(); ++i) {
         const ArchiveMember& m = members[i];
         std::string data_path = work.Path(std::to_string(i) + ".bin");
-        if (!WriteFile(data_path, m.fill_size > 0 ? GeneratedContent(m.fill_size, m.fill) : m.data)) return false;
+        if (!WriteFile(data_path, m.fill_size > 0 ? GeneratedContent(m.fill_size, m.fill) : m.data))
+            return false;
         if (i) spec += ",";
         spec += "{\"name\":\"" + Hex(m.name) + "\",\"data\":" + Quote(data_path) +
-                ",\"stored\":" + (m.stored ? "true" : "false") + ",\"zip64\":" + (m.zip64 ? "true" : "false") +
+                ",\"stored\":" + (m.stored ? "true" : "false") +
+                ",\"zip64\":" + (m.zip64 ? "true" : "false") +
                 ",\"folder\":" + (m.folder ? "true" : "false") + ",\"tar_type\":\"" + m.tar_type +
                 "\",\"link\":\"" + Hex(m.link) + "\"}";
     }
@@ -158,7 +160,8 @@ bool RunPython(const std::string& program, const std::vector<std::string>& args)
     std::string script = work.Path("gen.py");
     if (!WriteFile(script, program)) return false;
     std::string cmd = "/usr/bin/python3 '" + script + "'";
-    for (const auto& a : args) cmd += " '" + a + "'";
+    for (const auto& a : args)
+        cmd += " '" + a + "'";
     int r = std::system(cmd.c_str());
     return r != -1 && WIFEXITED(r) && WEXITSTATUS(r) == 0;
 }

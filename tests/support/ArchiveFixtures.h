@@ -25,11 +25,11 @@ struct ArchiveMember {
     // the size), 't' numbered text lines (compresses well).
     int64_t fill_size = 0;
     char fill = 'r';
-    bool stored = false;  // zip: method 0 (else deflate)
-    bool zip64 = false;   // zip: force zip64 extra fields for this member
-    char tar_type = '0';  // tar: '0' file, '5' folder, '2' symbolic link, '1' hard link, '6' fifo
-    std::string link;     // tar: link target
-    bool folder = false;  // zip: a folder entry (its name should end in '/')
+    bool stored = false; // zip: method 0 (else deflate)
+    bool zip64 = false;  // zip: force zip64 extra fields for this member
+    char tar_type = '0'; // tar: '0' file, '5' folder, '2' symbolic link, '1' hard link, '6' fifo
+    std::string link;    // tar: link target
+    bool folder = false; // zip: a folder entry (its name should end in '/')
 };
 
 inline ArchiveMember Folder(const std::string& name) {

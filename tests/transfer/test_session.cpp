@@ -68,7 +68,8 @@ protected:
         TStringErr_i err;
         DString url = (world_->Get("control.url") + "/web").c_str();
         ASSERT_TRUE(net.Post_HTTP_ITV_Str(url, json.c_str(), answer, err)) << err.c_str();
-        ASSERT_NE(std::string(answer.c_str()).find("\"ok\": true"), std::string::npos) << answer.c_str() << json;
+        ASSERT_NE(std::string(answer.c_str()).find("\"ok\": true"), std::string::npos)
+            << answer.c_str() << json;
     }
     // The web-service requests made since the test began (waiting for `count` of them).
     std::vector<dltest::World::Record> Requests(size_t count) {
@@ -111,8 +112,8 @@ TEST_F(Session, LoginAcceptedAndTheRequestFieldByField) {
     EXPECT_EQ(q["method"], "GET");
     EXPECT_EQ(q["path"], "/installwizard/index.php");
     EXPECT_EQ(q["error"], "");
-    const char* names[] = {"func",           "Token", "sessionId", "usr",  "pwd",   "version",
-                           "Device_product", "ptf",   "lang",      "devid"};
+    const char* names[] = {"func",    "Token",          "sessionId", "usr",  "pwd",
+                           "version", "Device_product", "ptf",       "lang", "devid"};
     for (size_t i = 0; i < sizeof names / sizeof names[0]; ++i)
         EXPECT_EQ(q["pairs." + std::to_string(i) + ".0"], names[i]) << i;
     EXPECT_EQ(q["func"], "LOGINCHECK");
@@ -133,7 +134,8 @@ TEST_F(Session, LoginAcceptedAndTheRequestFieldByField) {
     // Neither the password nor the token nor the session id reaches the log in clear.
     std::string log = Log();
     EXPECT_NE(log.find("func=LOGINCHECK"), std::string::npos);
-    for (const char* secret : {kPassword, kToken, kSession}) EXPECT_EQ(log.find(secret), std::string::npos) << secret;
+    for (const char* secret : {kPassword, kToken, kSession})
+        EXPECT_EQ(log.find(secret), std::string::npos) << secret;
 }
 
 TEST_F(Session, LoginRefused) {
@@ -169,13 +171,14 @@ TEST_F(Session, FailingAnswersAreFetchedThreeTimes) {
         const char* message;
         int code;
     } cases[] = {
-        {R"({"kind":"error","text":"ERROR 10","count":3})", "Error connection with server. Bad response.\nERROR 10",
-         7310901},
+        {R"({"kind":"error","text":"ERROR 10","count":3})",
+         "Error connection with server. Bad response.\nERROR 10", 7310901},
         {R"({"kind":"text","body":"xx ERROR 7 \"a\" }","count":3})",
          "Error connection with server. Bad response.\nERROR 7 ", 7310901},
-        {R"({"kind":"empty","count":3})", "Error connection with server. Bad response.\nNo URL Answer.", 73121},
-        {R"({"kind":"enciphered_empty","count":3})", "Error connection with server. Bad response.\nNo URL Answer.",
+        {R"({"kind":"empty","count":3})", "Error connection with server. Bad response.\nNo URL Answer.",
          73121},
+        {R"({"kind":"enciphered_empty","count":3})",
+         "Error connection with server. Bad response.\nNo URL Answer.", 73121},
         {R"({"kind":"raw","body":"<html>maintenance</html>","count":3})",
          "Error connection with server. Bad response.\n<html>maintenance</html>", 7310901},
     };
@@ -192,7 +195,8 @@ TEST_F(Session, FailingAnswersAreFetchedThreeTimes) {
         EXPECT_EQ(GetLastErrorRecord().code, c.code);
         EXPECT_EQ(world_->WaitRecords("web", before + 3).size() - before, 3u);
         std::vector<int> sleeps = clock_.Sleeps();
-        EXPECT_EQ(std::vector<int>(sleeps.begin() + sleeps_before, sleeps.end()), (std::vector<int>{1000, 1000, 1000}));
+        EXPECT_EQ(std::vector<int>(sleeps.begin() + sleeps_before, sleeps.end()),
+                  (std::vector<int>{1000, 1000, 1000}));
     }
 }
 
@@ -302,7 +306,8 @@ TEST_F(Session, EveryFilterRuleOfTheProductList) {
     EXPECT_EQ(keep.retries, 2);
     ASSERT_EQ(keep.links.Numero(), 5);
     const char* kept[] = {"a", "b", "c", "c1", "r"};
-    for (int i = 0; i < 5; ++i) EXPECT_STREQ(keep.links[i].name.c_str(), kept[i]);
+    for (int i = 0; i < 5; ++i)
+        EXPECT_STREQ(keep.links[i].name.c_str(), kept[i]);
     EXPECT_STREQ(keep.links[0].md5.c_str(), "AB12");
     EXPECT_EQ(keep.links[0].size, 1234567890123LL);
     EXPECT_STREQ(keep.links[0].url.c_str(), "https://h/a.zip?sig=1");
@@ -338,8 +343,8 @@ TEST_F(Session, ProductAnswersThatFail) {
         {R"({"kind":"no_products"})", "Error during login process. No products received.", 73112, 1},
         {R"({"kind":"refused"})", "Error while checking the list of products.", 73111, 1},
         {R"({"kind":"expired"})", "Error while checking the list of products.", 73111, 1},
-        {R"({"kind":"text","body":"plain words"})", "Error while checking the list of products. Bad response. ",
-         7311002, 1},
+        {R"({"kind":"text","body":"plain words"})",
+         "Error while checking the list of products. Bad response. ", 7311002, 1},
         {R"({"kind":"error","count":3})",
          "Error while checking the list of products. Bad response. ERROR 10 Internal error", 7311001, 3},
     };
@@ -413,7 +418,8 @@ TEST_F(Session, UnreachableServerKeepsTheConnectionError) {
 
 TEST_F(Session, ProgressTextsComeFromTheCatalogue) {
     comm_->SetIdiomaMsgs();
-    EXPECT_STREQ(TInternetITV::Texto_Progreso(1536 * 1024, 10 * 1024 * 1024).c_str(), "1.50 Mb of 10.00 Mb transferred");
+    EXPECT_STREQ(TInternetITV::Texto_Progreso(1536 * 1024, 10 * 1024 * 1024).c_str(),
+                 "1.50 Mb of 10.00 Mb transferred");
     TInternetITV::Set_Progress_Formats("", "");
 }
 
