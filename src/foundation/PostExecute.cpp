@@ -69,7 +69,7 @@ void TBasePostExecute::BeatTimer() {
     TColaPostExecute* cola = ColaSiExiste();
     if (!cola) return;
     while (std::unique_ptr<TItemPostExec> item{cola->Pop()})
-        (item->objeto->*item->func)(item->data);
+        item->Ejecuta();
 }
 
 int TBasePostExecute::PendingCalls() {

@@ -166,7 +166,7 @@ public:
         try {
             return Place(element, position);
         } catch (...) {
-            if (owns_ && element) delete element; // handed over, refused: not leaked
+            if (owns_) DeleteElement(element); // handed over, refused: not leaked
             throw;
         }
     }

@@ -79,7 +79,7 @@ TEST(JsonParse, Table) {
         EXPECT_EQ(Reprint(row.text), row.printed) << row.text;
 }
 
-TEST(JsonParse, DesignExample) {
+TEST(JsonParse, NestedValuesAndTrailingText) {
     CJSON root;
     ASSERT_TRUE(root.Parse("  {\"a\":[1,2,{\"b\":null}]} and more"));
     CJSON* a = root.GetObjectItem("a");

@@ -19,6 +19,10 @@ public:
         g_trace->push_back(name_ + ":again");
         PostExecuteF(&Target::Note, data);
     }
+    void DeleteSelf(void*) {
+        g_trace->push_back(name_ + ":bye");
+        delete this;
+    }
     void KillOther(void* data) {
         g_trace->push_back(name_ + ":kill");
         delete static_cast<Target*>(data);
@@ -100,6 +104,15 @@ TEST_F(PostedTest, AnObjectDestroyedByAnEarlierCallOfTheSameBeatIsNotCalled) {
     victim->PostExecuteF(&Target::Note, A);
     TBasePostExecute::BeatTimer();
     EXPECT_EQ(trace_, (std::vector<std::string>{"killer:kill"}));
+}
+
+TEST_F(PostedTest, AnObjectThatDeletesItselfInACallDropsItsLaterCalls) {
+    auto* t = new Target("self");
+    t->PostExecuteF(&Target::DeleteSelf, nullptr);
+    t->PostExecuteF(&Target::Note, A);
+    TBasePostExecute::BeatTimer();
+    EXPECT_EQ(trace_, (std::vector<std::string>{"self:bye"}));
+    EXPECT_EQ(TBasePostExecute::PendingCalls(), 0);
 }
 
 // A posted function of a class with another base in front of TBasePostExecute, virtual too.

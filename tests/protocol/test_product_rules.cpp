@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
 namespace {
@@ -146,6 +147,18 @@ TEST(Request, UrlCarriesTheEncipheredPlainText) {
     DString id = ThisComputerId();
     EXPECT_EQ(id.Length(), 64);
     EXPECT_TRUE(plain.Contains((std::string("&devid=") + id.c_str() + "&").c_str())) << plain.c_str();
+}
+
+TEST(Request, EnvironmentFoldersLieBesideTheApplicationData) {
+    const char* old = getenv("XDG_DATA_HOME");
+    std::string saved = old ? old : "";
+    setenv("XDG_DATA_HOME", "/srv/data-home", 1);
+    EXPECT_STREQ(GetEnvironmentDemandedPath("qiwdata").c_str(), "/srv/data-home/Downloader_Env/qiwdata/");
+    EXPECT_STREQ(GetEnvironmentDemandedPath("qiwlocale").c_str(), "/srv/data-home/Downloader_Env/qiwlocale/");
+    if (old)
+        setenv("XDG_DATA_HOME", saved.c_str(), 1);
+    else
+        unsetenv("XDG_DATA_HOME");
 }
 
 TEST(Log, SecretsNeverAppear) {
