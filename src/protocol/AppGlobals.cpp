@@ -20,6 +20,7 @@ DString downloader_language = "en";
 DString SecretForLog(const CDString& secret) {
     DString out;
     out << "len=" << secret.Length();
-    if (!secret.IsEmpty()) out << " . hash=" << TCryptMD5::Digest(secret.c_str(), secret.Length()).SubString(0, 8);
+    if (!secret.IsEmpty())
+        out << " . hash=" << TCryptMD5::Digest(secret.c_str(), secret.Length()).SubString(0, 8);
     return out;
 }

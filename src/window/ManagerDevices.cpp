@@ -52,6 +52,11 @@ void TManagerDevices::InitAllForm(bool rebuild) {
         version_->SetLabel(wxString::Format("v%c.%c%c", v[0], v[1], v[2]));
     build_ = new wxStaticText(this, wxID_ANY, Wx(BuildStamp()), wxPoint(width_ - 74, 30));
     build_->SetFont(wxFont(10, wxFONTFAMILY_SWISS, wxFONTSTYLE_NORMAL, wxFONTWEIGHT_NORMAL));
+    // Both labels stay inside the panel whatever the font's width.
+    for (wxStaticText* label : {version_, build_}) {
+        int w = label->GetBestSize().GetWidth();
+        if (width_ - 74 + w > width_ - 8) label->Move(width_ - 8 - w, label->GetPosition().y);
+    }
 
     m_button_1 = new wxButton(this, wxID_ANY, "", wxPoint((width_ - kButton1Width) / 2, kButton1Y),
                               wxSize(kButton1Width, kButton1Height));
@@ -67,7 +72,7 @@ void TManagerDevices::PlaceLine(int which) {
         text->Hide();
         return;
     }
-    text->SetLabel(Wx(Strings(linea.id)));
+    text->SetLabel(Wx(linea.texto));
     text->Wrap(width_ - kMargin);
     wxSize size = text->GetBestSize();
     int x = 20;

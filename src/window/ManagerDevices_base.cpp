@@ -25,6 +25,7 @@ TManagerDevices_base::TManagerDevices_base() {
     lineas_[kLineLower] = {false, 15, kYLower};
     lineas_[kLineCentre1] = {false, 5, kYCentre1};
     lineas_[kLineCentre2] = {false, 6, kYCentre2};
+    lineas_[kLineUpper].texto = Strings(5);
     if (!g_manager_devices) g_manager_devices = this;
 }
 
@@ -130,6 +131,8 @@ void TManagerDevices_base::Pinta_Campos(Estados state) {
     default:
         break;
     }
+    for (TLinea& linea : lineas_)
+        if (linea.shown) linea.texto = Strings(linea.id);
     Repinta();
 }
 
@@ -177,7 +180,8 @@ Estados TManagerDevices_base::State_Machine(int state, void* data) {
     }
 }
 
-void TManagerDevices_base::doPostStep2Init(const DString& install_params, bool no_params, const TStringErr& err) {
+void TManagerDevices_base::doPostStep2Init(const DString& install_params, bool no_params,
+                                           const TStringErr& err) {
     step2_.install_params = install_params;
     step2_.no_params = no_params;
     step2_.error = err;

@@ -61,6 +61,7 @@ public:
         bool shown = false;
         int id = 0;
         int y = 0;
+        DString texto; // the text of id, computed when the state was painted
     };
 
     // Creates the per-user settings store when it does not exist yet.

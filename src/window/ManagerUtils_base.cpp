@@ -4,8 +4,7 @@
 #include "protocol/ServerProtocol.h"
 #include "protocol/Version.h"
 
-TManagerUtils_base::TManagerUtils_base(int width_, int language)
-    : width(width_), monitor_(new TMonitorProc) {
+TManagerUtils_base::TManagerUtils_base(int width_, int language) : width(width_), monitor_(new TMonitorProc) {
     (void)language; // the interface is English only
 }
 
@@ -46,11 +45,13 @@ bool TManagerUtils_base::GetValue(DString& value, const char* name, const char* 
     (void)key_path;
     DString folder, file;
     value = "";
-    return Apple_GetApppList_Path("Downloader", folder, file) && Apple_GetValuepList(file.c_str(), name, value);
+    return Apple_GetApppList_Path("Downloader", folder, file) &&
+           Apple_GetValuepList(file.c_str(), name, value);
 }
 
 void TManagerUtils_base::SetValue(const CDString& value, const char* name, const char* key_path) {
     (void)key_path;
     DString folder, file;
-    if (Apple_GetApppList_Path("Downloader", folder, file)) Apple_SetValuepList(file.c_str(), name, value.c_str());
+    if (Apple_GetApppList_Path("Downloader", folder, file))
+        Apple_SetValuepList(file.c_str(), name, value.c_str());
 }

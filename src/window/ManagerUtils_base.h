@@ -52,7 +52,8 @@ public:
     // ignored, value names are unique in the whole store. GetValue is false when the store cannot
     // be read; SetValue fails silently (before the store exists, writes are lost).
     static bool GetValue(DString& value, const char* name, const char* key_path = "SOFTWARE\\Downloader");
-    static void SetValue(const CDString& value, const char* name, const char* key_path = "SOFTWARE\\Downloader");
+    static void SetValue(const CDString& value, const char* name,
+                         const char* key_path = "SOFTWARE\\Downloader");
 
     TServerSession sesion;
     DString user_email2; // the two further user fields the login fills with the e-mail

@@ -201,7 +201,7 @@ struct LockHolder {
         release.SetEvent();
         t.join();
     }
-    TEventITV taken, release;
+    TEventITV taken, release, released;
     std::thread t;
 };
 
@@ -232,12 +232,15 @@ TEST_F(ThreadsTest, MonitorAwareLockTakesTheLockOnceItIsFree) {
     auto holder = std::make_unique<LockHolder>(cs);
     int sleeps = 0;
     clock_.OnSleep([&](int) {
-        if (++sleeps == 3) holder->release.SetEvent();
+        if (++sleeps == 3) {
+            holder->release.SetEvent();
+            holder->released.WaitForSingleObject(TEventITV::kInfinite);
+        }
     });
     TCriticalSectionITVEntra h(&cs, true, &monitor);
     clock_.OnSleep(nullptr);
     EXPECT_TRUE(h.Held());
-    EXPECT_GE(sleeps, 3);
+    EXPECT_EQ(sleeps, 3); // the first try after the release succeeds
     EXPECT_TRUE(monitor.texto.IsEmpty());
     h.Sale();
     holder.reset();
