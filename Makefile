@@ -37,14 +37,9 @@ tsan: bootstrap
 
 # libFuzzer targets (clang), each run briefly.
 fuzz: bootstrap
-	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DDL_FUZZ=ON -DDL_TESTS=OFF \
+	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DDL_FUZZ=ON -DDL_TESTS=OFF -DDL_FUZZ_SECONDS=$(FUZZ_SECONDS) \
 	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
-	cmake --build $(FUZZ_BUILD) -j $(JOBS)
-	@for f in $(FUZZ_BUILD)/fuzz/fuzz_*; do \
-	  [ -x "$$f" ] || continue; \
-	  echo "== $$f"; mkdir -p $(FUZZ_BUILD)/corpus/$$(basename $$f); \
-	  "$$f" -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=2048 $(FUZZ_BUILD)/corpus/$$(basename $$f) || exit 1; \
-	done
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_run
 
 demo: build
 	@bash scripts/demo

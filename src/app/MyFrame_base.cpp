@@ -122,6 +122,7 @@ MyFrame_base::~MyFrame_base() {
 void MyFrame_base::CreaUtilidades(int width, int language, const TStringNomFitx& download_folder) {
     m_utils = new TManagerUtils_base(width, language);
     m_comm = new TManagerComm(download_folder);
+    m_utils->InitGlobals(m_comm);
 }
 
 void MyFrame_base::SetDevices(TManagerDevices_base* devices) {
@@ -129,7 +130,6 @@ void MyFrame_base::SetDevices(TManagerDevices_base* devices) {
     if (!devices) return;
     devices->SetHost(this);
     if (m_utils) devices->SetProducts(&m_utils->sesion.products);
-    if (m_utils) m_utils->InitGlobals(m_comm);
 }
 
 void MyFrame_base::CalculaPathsApp() {

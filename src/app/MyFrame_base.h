@@ -41,7 +41,8 @@ public:
     MyFrame_base(const MyFrame_base&) = delete;
     MyFrame_base& operator=(const MyFrame_base&) = delete;
 
-    // Creates the utilities and communication objects. download_folder: empty for the default.
+    // Creates the utilities and communication objects and hands the second to the first.
+    // download_folder: empty for the default.
     void CreaUtilidades(int width, int language, const TStringNomFitx& download_folder = TStringNomFitx());
     // Links the devices window (not owned) to this frame and to the session's product list.
     void SetDevices(TManagerDevices_base* devices);

@@ -21,10 +21,10 @@ const int kYLower = 315;
 
 TManagerDevices_base::TManagerDevices_base() {
     Apple_InitFTPpList("Downloader");
-    lineas_[kLineUpper] = {true, 5, kYUpperWaiting};
-    lineas_[kLineLower] = {false, 15, kYLower};
-    lineas_[kLineCentre1] = {false, 5, kYCentre1};
-    lineas_[kLineCentre2] = {false, 6, kYCentre2};
+    lineas_[kLineUpper] = {true, 5, kYUpperWaiting, DString()};
+    lineas_[kLineLower] = {false, 15, kYLower, DString()};
+    lineas_[kLineCentre1] = {false, 5, kYCentre1, DString()};
+    lineas_[kLineCentre2] = {false, 6, kYCentre2, DString()};
     lineas_[kLineUpper].texto = Strings(5);
     if (!g_manager_devices) g_manager_devices = this;
 }
@@ -147,6 +147,9 @@ Estados TManagerDevices_base::State_Machine(int state, void* data) {
 
     switch (state) {
     case STAT_ERROR:
+        // An error without a text of its own ends on the generic error text, not on the
+        // success text of the final screen.
+        if (message.IsEmpty()) message = lineas_[kLineUpper].texto;
         if (initialised_ && auto_report) OnButton_Support();
         Manage_Error_Link();
         State_Machine(STAT_END);
