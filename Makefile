@@ -32,8 +32,8 @@ test-asan: bootstrap
 # The monitor and thread tests under ThreadSanitizer.
 tsan: bootstrap
 	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DDL_SANITIZE=thread
-	cmake --build $(TSAN_BUILD) -j $(JOBS) --target test_monitor test_threads test_posted
-	cd $(TSAN_BUILD) && TSAN_OPTIONS=halt_on_error=1 ctest $(CTEST_ARGS) -R 'foundation\.(Monitor|Thread|Posted|Event|CriticalSection)'
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target test_monitor test_threads test_posted test_posted_noqueue test_log test_crypt_methods
+	cd $(TSAN_BUILD) && TSAN_OPTIONS=halt_on_error=1 ctest $(CTEST_ARGS) -R 'foundation\.(Monitor|Thread|Ticks|Posted|Log)|protocol\..*RandomSources'
 
 # libFuzzer targets (clang), each run briefly.
 fuzz: bootstrap

@@ -170,7 +170,7 @@ std::string CampoSeguro(const CDString& text) {
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
-// The receiver of one request: what the design calls the delegate.
+// The receiver of one request: the transfer's delegate.
 
 struct TInternetITV::TReceptor : public THttpReceiver {
     int modo = MODE_MEMORY;

@@ -194,6 +194,7 @@ struct LockHolder {
               taken.SetEvent();
               release.WaitForSingleObject(TEventITV::kInfinite);
               cs.Sale();
+              released.SetEvent();
           }) {
         taken.WaitForSingleObject(TEventITV::kInfinite);
     }

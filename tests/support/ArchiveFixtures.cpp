@@ -14,7 +14,7 @@ namespace {
 const char* const kGenerator = R"PY(
 import gzip, io, json, sys, tarfile, zipfile
 
-spec = json.load(open(sys.argv[1]))
+recipe = json.load(open(sys.argv[1]))
 
 def name_of(m):
     return bytes.fromhex(m['name']).decode('utf-8')
@@ -25,7 +25,7 @@ def data_of(m):
 
 def make_zip(path):
     with zipfile.ZipFile(path, 'w', allowZip64=True) as zf:
-        for m in spec['members']:
+        for m in recipe['members']:
             zi = zipfile.ZipInfo(name_of(m), date_time=(2021, 6, 1, 12, 0, 0))
             if m['folder']:
                 zi.compress_type = zipfile.ZIP_STORED
@@ -38,10 +38,10 @@ def make_zip(path):
                 w.write(data_of(m))
 
 def make_tar(path):
-    fmt = {'gnu': tarfile.GNU_FORMAT, 'pax': tarfile.PAX_FORMAT, 'ustar': tarfile.USTAR_FORMAT}[spec['format']]
+    fmt = {'gnu': tarfile.GNU_FORMAT, 'pax': tarfile.PAX_FORMAT, 'ustar': tarfile.USTAR_FORMAT}[recipe['format']]
     buf = io.BytesIO()
     tf = tarfile.open(fileobj=buf, mode='w', format=fmt)
-    for m in spec['members']:
+    for m in recipe['members']:
         ti = tarfile.TarInfo(name_of(m))
         ti.mtime = 1622548800
         ti.mode = 0o644
@@ -55,22 +55,22 @@ def make_tar(path):
         ti.mode = 0o755 if t == '5' else 0o644
         ti.linkname = bytes.fromhex(m['link']).decode('utf-8')
         tf.addfile(ti)
-    if spec['end_block']:
+    if recipe['end_block']:
         tf.close()
         raw = buf.getvalue()
     else:
         raw = buf.getvalue()[:tf.offset]
-    if spec['gzip']:
+    if recipe['gzip']:
         raw = gzip.compress(raw)
     with open(path, 'wb') as f:
         f.write(raw)
 
-path = spec['path']
-make_zip(path) if spec['kind'] == 'zip' else make_tar(path)
-if spec['patches']:
+path = recipe['path']
+make_zip(path) if recipe['kind'] == 'zip' else make_tar(path)
+if recipe['patches']:
     with open(path, 'rb') as f:
         raw = f.read()
-    for a, b in spec['patches']:
+    for a, b in recipe['patches']:
         a, b = bytes.fromhex(a), bytes.fromhex(b)
         assert len(a) == len(b) and a in raw, 'patch not applicable'
         raw = raw.replace(a, b)
@@ -108,26 +108,26 @@ bool WriteFile(const std::string& path, const std::string& data) {
 bool Generate(const std::string& kind, const std::string& path, const std::vector<ArchiveMember>& members,
               const std::string& extra, const Patches& patches) {
     TempDir work("dlfixture");
-    std::string spec = "{\"kind\":" + Quote(kind) + ",\"path\":" + Quote(path) + extra + ",\"members\":[";
+    std::string recipe = "{\"kind\":" + Quote(kind) + ",\"path\":" + Quote(path) + extra + ",\"members\":[";
     for (size_t i = 0; i < members.size(); ++i) {
         const ArchiveMember& m = members[i];
         std::string data_path = work.Path(std::to_string(i) + ".bin");
         if (!WriteFile(data_path, m.fill_size > 0 ? GeneratedContent(m.fill_size, m.fill) : m.data))
             return false;
-        if (i) spec += ",";
-        spec += "{\"name\":\"" + Hex(m.name) + "\",\"data\":" + Quote(data_path) +
+        if (i) recipe += ",";
+        recipe += "{\"name\":\"" + Hex(m.name) + "\",\"data\":" + Quote(data_path) +
                 ",\"stored\":" + (m.stored ? "true" : "false") +
                 ",\"zip64\":" + (m.zip64 ? "true" : "false") +
                 ",\"folder\":" + (m.folder ? "true" : "false") + ",\"tar_type\":\"" + m.tar_type +
                 "\",\"link\":\"" + Hex(m.link) + "\"}";
     }
-    spec += "],\"patches\":[";
+    recipe += "],\"patches\":[";
     for (size_t i = 0; i < patches.size(); ++i)
-        spec += (i ? ",[\"" : "[\"") + Hex(patches[i].first) + "\",\"" + Hex(patches[i].second) + "\"]";
-    spec += "]}";
-    std::string spec_path = work.Path("spec.json");
-    if (!WriteFile(spec_path, spec)) return false;
-    return RunPython(kGenerator, {spec_path});
+        recipe += (i ? ",[\"" : "[\"") + Hex(patches[i].first) + "\",\"" + Hex(patches[i].second) + "\"]";
+    recipe += "]}";
+    std::string recipe_path = work.Path("recipe.json");
+    if (!WriteFile(recipe_path, recipe)) return false;
+    return RunPython(kGenerator, {recipe_path});
 }
 
 } // namespace

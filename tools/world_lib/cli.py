@@ -116,7 +116,7 @@ def devices_main(argv=None):
                     "(unshare --mount).")
     ap.add_argument("--root", required=True, help="the volumes root (VolumesRoot=)")
     ap.add_argument("--home", help="folder for desktop installs (default ROOT/../home)")
-    ap.add_argument("--spec", help="JSON file: a list of device specs")
+    ap.add_argument("--layout", help="JSON file: a list of device layouts")
     ap.add_argument("--device", action="append", default=[],
                     help="KIND[:VOLUME][,card=CARD][,size=16M][,card_size=8M][,key=value...]")
     ap.add_argument("--list-kinds", action="store_true")
@@ -124,22 +124,22 @@ def devices_main(argv=None):
     if a.list_kinds:
         print("\n".join(devices.all_kinds()))
         return 0
-    specs = []
-    if a.spec:
-        with open(a.spec, encoding="utf-8") as f:
-            specs += json.load(f)
+    layouts = []
+    if a.layout:
+        with open(a.layout, encoding="utf-8") as f:
+            layouts += json.load(f)
     for d in a.device:
         head, *rest = d.split(",")
         kind, _, vol = head.partition(":")
-        spec = {"kind": kind}
+        layout = {"kind": kind}
         if vol:
-            spec["volume"] = vol
+            layout["volume"] = vol
         for item in rest:
             k, _, v = item.partition("=")
-            spec[k] = v
-        specs.append(spec)
+            layout[k] = v
+        layouts.append(layout)
     try:
-        for path in devices.build_all(a.root, specs, a.home):
+        for path in devices.build_all(a.root, layouts, a.home):
             print(path)
     except (devices.DeviceError, OSError) as e:
         print("make-devices: %s" % e, file=sys.stderr)

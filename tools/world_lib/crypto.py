@@ -125,7 +125,7 @@ def b64_encode(data: bytes) -> str:
 
 
 def b64_decode(text: str) -> bytes:
-    """Base64 with the design's acceptance rules: length a multiple of four, only
+    """Base64 with this protocol's own acceptance rules: length a multiple of four, only
     the alphabet and '='."""
     if len(text) % 4 or not _B64_RE.match(text):
         raise CryptoError("not Base64")

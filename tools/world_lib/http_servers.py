@@ -587,7 +587,7 @@ def decode_support(headers, body, folder):
     out["file_field"], out["filename"] = file_field, filename
     out["byte_exact"] = body == expected_multipart(fields, file_field, filename, data)
     if not out["byte_exact"]:
-        errors.append("body differs from the designed layout")
+        errors.append("body differs from the expected layout")
     out["format_errors"] = errors
     safe_name = os.path.basename(filename) or "report.json"
     with open(os.path.join(folder, safe_name), "wb") as f:
