@@ -10,17 +10,8 @@ void TStringErr::SetErrorMsg(int type, const char* text) {
     if (type >= 0 && type < 6) typeErrorMessges[type] = text;
 }
 
-TStringErr::~TStringErr() {
-    if (reported_ != eNotReported || IsEmpty()) return;
-    try {
-        DString line("TStringErr::~TStringErr . unreported error=");
-        line << *this << " . type=" << static_cast<int>(type_);
-        if (!detail_.IsEmpty()) line << " . detail=" << detail_;
-        CustomRegistraComun(line);
-    } catch (...) {
-        // A destructor never throws; the line is lost.
-    }
-}
+// Destroying an error never writes to the log: callers report what matters themselves.
+TStringErr::~TStringErr() = default;
 
 void TStringErr::Set(int type, const char* detail, const char* message) {
     type_ = type;

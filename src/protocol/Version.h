@@ -32,7 +32,7 @@ extern const char* const kAsideSuffix; // ".___old"
 enum class EReplacement {
     kNothing,    // no replacement waiting (a finished earlier swap may have been tidied)
     kReplaced,   // the replacement is in place and the old bundle is gone
-    kRefused,    // the path is not absolute, does not end in the designed names, or a folder is a link
+    kRefused,    // the path is not absolute, does not end in the expected names, or a folder is a link
     kRolledBack, // the swap failed; the old bundle is back in place and the replacement waits
     kFailed,     // the old bundle could not be moved aside; nothing changed
 };
@@ -40,7 +40,7 @@ enum class EReplacement {
 // Replaces the bundle of the earlier application's executable E (absolute) with the folder
 // "___" + bundle name beside it, when that folder exists:
 //   1. the bundle B = E's folder up two levels ("<P>/Downloader.app"), R = "<P>/___Downloader.app",
-//      A = B + ".___old"; only the designed bundle name is accepted;
+//      A = B + ".___old"; only the bundle name "Downloader.app" is accepted;
 //   2. an A left by an interrupted earlier run is finished first: deleted when B exists, moved
 //      back to B when neither B nor R exists;
 //   3. when R is a real folder (not a link): B (when present) is renamed to A, R to B, and A is

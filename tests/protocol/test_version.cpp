@@ -75,7 +75,7 @@ TEST_F(Replacement, NothingWaitingChangesNothing) {
     EXPECT_EQ(Content("Downloader.app"), "old");
 }
 
-TEST_F(Replacement, RefusesPathsThatAreNotTheDesignedBundle) {
+TEST_F(Replacement, RefusesPathsThatAreNotTheEarlierBundle) {
     Bundle("___Downloader.app", "new");
     const std::string base = dir.path();
     const std::string refused[] = {
