@@ -24,9 +24,9 @@ function(dl_tests folder)
     get_filename_component(name ${src} NAME_WE)
     add_executable(${name} ${src})
     target_link_libraries(${name} PRIVATE dl_testsupport ${ARG_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
-    set(launcher "")
+    # The launcher must be set before discovery, which reads it.
     if(ARG_DISPLAY)
-      set(launcher ${PROJECT_SOURCE_DIR}/scripts/with-display)
+      set_property(TARGET ${name} PROPERTY CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/scripts/with-display)
     endif()
     gtest_discover_tests(${name}
       DISCOVERY_MODE PRE_TEST
@@ -34,8 +34,5 @@ function(dl_tests folder)
       PROPERTIES LABELS "${folder};${ARG_LABELS}" TIMEOUT 300
                  ENVIRONMENT "DL_SOURCE_DIR=${PROJECT_SOURCE_DIR};DL_BUILD_DIR=${PROJECT_BINARY_DIR}"
       )
-    if(ARG_DISPLAY)
-      set_property(TARGET ${name} PROPERTY CROSSCOMPILING_EMULATOR ${launcher})
-    endif()
   endforeach()
 endfunction()
