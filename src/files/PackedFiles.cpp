@@ -298,7 +298,9 @@ bool Es_Extension_Packed(const TStringNomFitx& name) {
     return Es_Extension_Zip(name) || Es_Extension_Tar(name);
 }
 
-static bool Lista_Zip(const TStringNomFitx& zip, VectorS<DString>& names, VectorS<int64_t>* sizes) {
+// Calls visita(z, info, name) for every entry of the zip, in order; false when the archive cannot
+// be opened, holds no entry, an entry cannot be read or visita returns false.
+template <class Visita> static bool Recorre_Zip(const TStringNomFitx& zip, Visita visita) {
     TCierraUnz z{unzOpen64(zip.c_str())};
     if (!z.z) return false;
     int r = unzGoToFirstFile(z.z);
@@ -306,11 +308,19 @@ static bool Lista_Zip(const TStringNomFitx& zip, VectorS<DString>& names, Vector
     for (; r == UNZ_OK; r = unzGoToNextFile(z.z)) {
         unz_file_info64 fi;
         std::string name;
-        if (!Info_Entrada(z.z, fi, name)) return false;
-        Anyade_Nombre(names, name);
-        if (sizes) sizes->Anyade(static_cast<int64_t>(fi.uncompressed_size));
+        if (!Info_Entrada(z.z, fi, name) || !visita(z.z, fi, name)) return false;
     }
-    return r == UNZ_END_OF_LIST_OF_FILE && (!sizes || sizes->Numero() == names.Numero());
+    return r == UNZ_END_OF_LIST_OF_FILE;
+}
+
+static bool Lista_Zip(const TStringNomFitx& zip, VectorS<DString>& names, VectorS<int64_t>* sizes) {
+    return Recorre_Zip(zip,
+                       [&](unzFile, const unz_file_info64& fi, const std::string& name) {
+                           Anyade_Nombre(names, name);
+                           if (sizes) sizes->Anyade(static_cast<int64_t>(fi.uncompressed_size));
+                           return true;
+                       }) &&
+           (!sizes || sizes->Numero() == names.Numero());
 }
 
 bool GetListaZipZ(const TStringNomFitx& zip, VectorS<DString>& names) {
@@ -342,20 +352,13 @@ bool GetListaPackedSize(const TStringNomFitx& archive, VectorS<DString>& names, 
 // Checks
 
 bool Verifica_ZIP(const TStringNomFitx& zip) {
-    TCierraUnz z{unzOpen64(zip.c_str())};
-    if (!z.z) return false;
-    int r = unzGoToFirstFile(z.z);
-    if (r != UNZ_OK) return false;
-    for (; r == UNZ_OK; r = unzGoToNextFile(z.z)) {
-        unz_file_info64 fi;
-        std::string name;
-        if (!Info_Entrada(z.z, fi, name)) return false;
-        if (name.empty() || Es_Carpeta_Zip(name)) continue;
+    return Recorre_Zip(zip, [](unzFile z, const unz_file_info64&, const std::string& name) {
+        if (name.empty() || Es_Carpeta_Zip(name)) return true;
         // Opening the entry reads and checks its local header.
-        if (unzOpenCurrentFile(z.z) != UNZ_OK) return false;
-        unzCloseCurrentFile(z.z);
-    }
-    return r == UNZ_END_OF_LIST_OF_FILE;
+        if (unzOpenCurrentFile(z) != UNZ_OK) return false;
+        unzCloseCurrentFile(z);
+        return true;
+    });
 }
 
 bool Verifica_TAR(const TStringNomFitx& tar) {

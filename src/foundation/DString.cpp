@@ -44,13 +44,6 @@ bool IsAsciiAlnum(unsigned char c) {
 bool IsWordByte(unsigned char c) {
     return IsAsciiAlnum(c) || c == '_';
 }
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-const char kHexDigits[] = "0123456789ABCDEF";
 
 int SafeLen(const char* s) {
     return s ? static_cast<int>(std::strlen(s)) : 0;
@@ -417,21 +410,15 @@ DString& DString::operator<<(wchar_t w) {
 }
 
 DString& DString::operator<<(int v) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%d", v);
-    return *this += buf;
+    return *this += std::to_string(v).c_str();
 }
 
 DString& DString::operator<<(long v) {
-    char buf[24];
-    std::snprintf(buf, sizeof buf, "%ld", v);
-    return *this += buf;
+    return *this += std::to_string(v).c_str();
 }
 
 DString& DString::operator<<(long long v) {
-    char buf[24];
-    std::snprintf(buf, sizeof buf, "%lld", v);
-    return *this += buf;
+    return *this += std::to_string(v).c_str();
 }
 
 DString& DString::operator<<(unsigned long long v) {
@@ -439,15 +426,11 @@ DString& DString::operator<<(unsigned long long v) {
 }
 
 DString& DString::operator<<(unsigned int v) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%u", v);
-    return *this += buf;
+    return *this += std::to_string(v).c_str();
 }
 
 DString& DString::operator<<(unsigned long v) {
-    char buf[24];
-    std::snprintf(buf, sizeof buf, "%lu", v);
-    return *this += buf;
+    return *this += std::to_string(v).c_str();
 }
 
 DString& DString::operator<<(double v) {
@@ -505,9 +488,7 @@ int DString::Dsnprintf(const char* format, ...) {
 }
 
 DString& DString::itoa(long long v) {
-    char buf[24];
-    std::snprintf(buf, sizeof buf, "%lld", v);
-    *this = buf;
+    *this = std::to_string(v).c_str();
     return *this;
 }
 
@@ -537,7 +518,7 @@ int CDString::ahextoi() const {
     const char* p = c_str();
     if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) p += 2;
     unsigned int v = 0;
-    for (int d; (d = HexValue(*p)) >= 0; p++)
+    for (int d; (d = HexDigitValue(*p)) >= 0; p++)
         v = v * 16 + static_cast<unsigned int>(d);
     return static_cast<int>(v);
 }
@@ -554,7 +535,7 @@ bool CDString::is_numeric() const {
 
 bool CDString::ishex() const {
     for (const char* p = c_str(); *p; p++)
-        if (HexValue(*p) < 0) return false;
+        if (HexDigitValue(*p) < 0) return false;
     return true;
 }
 
@@ -631,6 +612,24 @@ char& DString::operator[](int n) {
 char CDString::Ultimo_Caracter() const {
     int len = Length();
     return len ? texto_[len - 1] : 0;
+}
+
+int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+std::string HexDigits(const void* data, size_t n, bool upper) {
+    const char* digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
+    const auto* b = static_cast<const unsigned char*>(data);
+    std::string out(n * 2, '0');
+    for (size_t i = 0; i < n; ++i) {
+        out[2 * i] = digits[b[i] >> 4];
+        out[2 * i + 1] = digits[b[i] & 15];
+    }
+    return out;
 }
 
 int Dstrcmp(const char* a, const char* b) {
@@ -1183,13 +1182,7 @@ void DString::PasaHex(int n) {
     if (n < 0) n = len;
     if (!texto_ || n == 0) return;
     n = std::min(n, header()->capacidad); // binary values may hold zero bytes before n
-    std::string out;
-    out.reserve(static_cast<size_t>(n) * 2 + static_cast<size_t>(len > n ? len - n : 0));
-    for (int i = 0; i < n; i++) {
-        auto b = static_cast<unsigned char>(texto_[i]);
-        out.push_back(kHexDigits[b >> 4]);
-        out.push_back(kHexDigits[b & 15]);
-    }
+    std::string out = HexDigits(texto_, static_cast<size_t>(n));
     if (len > n) out.append(texto_ + n);
     Incre_A(static_cast<int>(out.size()), true);
     std::memcpy(texto_, out.c_str(), out.size() + 1);
@@ -1199,9 +1192,9 @@ bool DString::SacaHex(int& count) {
     int len = Length();
     if (len % 2 != 0) return false;
     for (int i = 0; i < len; i++)
-        if (HexValue(texto_[i]) < 0) return false;
+        if (HexDigitValue(texto_[i]) < 0) return false;
     for (int i = 0; i < len / 2; i++)
-        texto_[i] = static_cast<char>(HexValue(texto_[2 * i]) * 16 + HexValue(texto_[2 * i + 1]));
+        texto_[i] = static_cast<char>(HexDigitValue(texto_[2 * i]) * 16 + HexDigitValue(texto_[2 * i + 1]));
     if (texto_) texto_[len / 2] = 0;
     count = len / 2;
     return true;
@@ -1219,8 +1212,7 @@ void DString::Codifica_String_url(bool encode_general_delims, bool encode_sub_de
             out.push_back(static_cast<char>(c));
         } else {
             out.push_back('%');
-            out.push_back(kHexDigits[c >> 4]);
-            out.push_back(kHexDigits[c & 15]);
+            out += HexDigits(&c, 1);
         }
     }
     *this = out.c_str();
@@ -1233,8 +1225,7 @@ void DString::URLEncode(const char* extra) {
         auto c = static_cast<unsigned char>(*p);
         if (c >= 0x80 || c == ' ' || InSet(extra, static_cast<char>(c))) {
             out.push_back('%');
-            out.push_back(kHexDigits[c >> 4]);
-            out.push_back(kHexDigits[c & 15]);
+            out += HexDigits(&c, 1);
         } else {
             out.push_back(static_cast<char>(c));
         }
@@ -1248,8 +1239,8 @@ void DString::URLDecode() {
     for (const char* p = texto_; *p; p++) {
         if (*p == '+') {
             out.push_back(' ');
-        } else if (*p == '%' && HexValue(p[1]) >= 0 && HexValue(p[2]) >= 0) {
-            char b = static_cast<char>(HexValue(p[1]) * 16 + HexValue(p[2]));
+        } else if (*p == '%' && HexDigitValue(p[1]) >= 0 && HexDigitValue(p[2]) >= 0) {
+            char b = static_cast<char>(HexDigitValue(p[1]) * 16 + HexDigitValue(p[2]));
             // A decoded zero byte would silently cut the text; keep it encoded instead.
             if (b == 0) {
                 out.append(p, 3);

@@ -9,6 +9,7 @@
 #include <cstdarg>
 #include <cstdint>
 #include <stdexcept>
+#include <string>
 #include <type_traits>
 #include <utility>
 
@@ -282,6 +283,11 @@ int Dstrcmp(const char* a, const char* b);
 // Case-insensitive comparisons (Unicode upper-case of both sides, then bytes). Null reads as "".
 int Dstrcmpi(const char* a, const char* b);
 int Dstrncmpi(const char* a, const char* b, int n = -1); // n = -1: the length of b
+
+// The value of a hex digit of either case; -1 for any other character.
+int HexDigitValue(char c);
+// Two hex digits per byte of data[0, n), upper-case unless told otherwise.
+std::string HexDigits(const void* data, size_t n, bool upper = true);
 
 // Binary data: a DString with an explicit byte length (-1 = up to the terminator) and a flag.
 class DStringB : public DString {

@@ -1,5 +1,7 @@
 #include "platform/HttpTransfer.h"
 
+#include "foundation/DString.h"
+
 #include <curl/curl.h>
 
 #include <algorithm>
@@ -38,18 +40,11 @@ std::string Trim(const std::string& text) {
     return text.substr(b, e - b);
 }
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 std::string PercentDecode(const std::string& text) {
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '%' && i + 2 < text.size()) {
-            int hi = HexValue(text[i + 1]), lo = HexValue(text[i + 2]);
+            int hi = HexDigitValue(text[i + 1]), lo = HexDigitValue(text[i + 2]);
             if (hi >= 0 && lo >= 0) {
                 out += static_cast<char>(hi * 16 + lo);
                 i += 2;

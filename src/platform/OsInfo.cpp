@@ -56,16 +56,6 @@ void OsVersion(int& major, int& minor, int& patch) {
         Linux_ParseOsRelease(text.c_str(), major, minor, patch);
 }
 
-string Hex(const uint8_t* data, size_t n) {
-    static const char kDigits[] = "0123456789abcdef";
-    string out;
-    for (size_t i = 0; i < n; ++i) {
-        out += kDigits[data[i] >> 4];
-        out += kDigits[data[i] & 15];
-    }
-    return out;
-}
-
 bool MachineId(string& id) {
     for (const DString* path : {&PlatformFiles().machine_id, &PlatformFiles().machine_id_fallback}) {
         DString text;
@@ -161,6 +151,6 @@ bool GetComputerId(DString& out) {
     hmac_sha256_update(&ctx, sizeof kSalt - 1, reinterpret_cast<const uint8_t*>(kSalt));
     uint8_t digest[SHA256_DIGEST_SIZE];
     hmac_sha256_digest(&ctx, sizeof digest, digest);
-    out = Hex(digest, sizeof digest).c_str();
+    out = HexDigits(digest, sizeof digest, false).c_str();
     return true;
 }

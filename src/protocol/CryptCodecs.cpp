@@ -20,7 +20,6 @@
 
 namespace {
 const char kAlfabeto64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-const char kHexa[] = "0123456789ABCDEF";
 } // namespace
 
 std::string String_to_Base64Str(const void* datos, size_t longitud) {
@@ -96,30 +95,15 @@ int CodBase64Str_to_String(const char* texto, DStringB& datos) {
 // ---- Hex ----
 
 std::string HexaMayusculas(const void* datos, size_t n) {
-    const unsigned char* b = static_cast<const unsigned char*>(datos);
-    std::string texto(n * 2, '0');
-    for (size_t i = 0; i < n; ++i) {
-        texto[2 * i] = kHexa[b[i] >> 4];
-        texto[2 * i + 1] = kHexa[b[i] & 15];
-    }
-    return texto;
+    return HexDigits(datos, n);
 }
-
-namespace {
-int DigitoHexa(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-} // namespace
 
 bool SacaHexa(const char* texto, size_t longitud, std::string& datos) {
     if (longitud % 2 != 0) return false;
     std::string salida(longitud / 2, '\0');
     for (size_t i = 0; i < salida.size(); ++i) {
-        const int alto = DigitoHexa(texto[2 * i]);
-        const int bajo = DigitoHexa(texto[2 * i + 1]);
+        const int alto = HexDigitValue(texto[2 * i]);
+        const int bajo = HexDigitValue(texto[2 * i + 1]);
         if (alto < 0 || bajo < 0) return false;
         salida[i] = static_cast<char>(alto * 16 + bajo);
     }

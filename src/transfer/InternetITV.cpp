@@ -167,12 +167,21 @@ std::string CampoSeguro(const CDString& text) {
     return out;
 }
 
+// The text of a failure to write the local file `name`.
+std::string ErrorGuardando(const std::string& name, const THttpFile& file) {
+    return "Error saving local file " + name + " (" + file.ErrorText() + ")";
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
 // The receiver of one request: the transfer's delegate.
 
 struct TInternetITV::TReceptor : public THttpReceiver {
+    TReceptor(int modo_, TMonitorProc* monitor_, DString* nombre_sugerido_ = nullptr,
+              DString* tipo_ = nullptr)
+        : modo(modo_), monitor(monitor_), nombre_sugerido(nombre_sugerido_), tipo(tipo_) {}
+
     int modo = MODE_MEMORY;
     TMonitorProc* monitor = nullptr;
     std::string* memoria = nullptr;  // mode 0 and form answers
@@ -235,7 +244,7 @@ struct TInternetITV::TReceptor : public THttpReceiver {
         }
         if (abrir_al_responder) {
             if (!fichero->Open(nombre, true)) {
-                error = "Error saving local file " + nombre + " (" + fichero->ErrorText() + ")";
+                error = ErrorGuardando(nombre, *fichero);
                 return false;
             }
             abierto = true;
@@ -258,7 +267,7 @@ struct TInternetITV::TReceptor : public THttpReceiver {
             }
             memoria->append(data, length);
         } else if (!fichero->Write(data, length)) {
-            error = "Error saving local file " + nombre + " (" + fichero->ErrorText() + ")";
+            error = ErrorGuardando(nombre, *fichero);
             return false;
         }
         recibidos += static_cast<int64_t>(length);
@@ -425,12 +434,8 @@ bool TInternetITV::Modo_Memoria(const DString& url, DString& text, TStringErr& e
     THttpTransfer http;
     Prepara(http, url, headers);
     std::string body;
-    TReceptor r;
-    r.modo = MODE_MEMORY;
-    r.monitor = monitor;
+    TReceptor r(MODE_MEMORY, monitor, suggested_name, content_type);
     r.memoria = &body;
-    r.nombre_sugerido = suggested_name;
-    r.tipo = content_type;
     THttpTransfer::EResult res = http.Perform(r);
     if (res == THttpTransfer::Ok) {
         text = FromStd(body);
@@ -447,19 +452,15 @@ bool TInternetITV::Modo_Fichero(const DString& url, const TStringNomFitx& target
     THttpTransfer http;
     Prepara(http, url, headers);
     THttpFile file;
-    TReceptor r;
-    r.modo = MODE_FILE;
-    r.monitor = monitor;
+    TReceptor r(MODE_FILE, monitor, suggested_name, content_type);
     r.fichero = &file;
     r.nombre = ToStd(target);
     r.abrir_al_responder = true;
-    r.nombre_sugerido = suggested_name;
-    r.tipo = content_type;
     THttpTransfer::EResult res = http.Perform(r);
     bool closed = r.abierto && file.Close();
     if (res == THttpTransfer::Ok && closed && err.IsEmpty()) return true;
     if (res == THttpTransfer::Ok && r.abierto && !closed)
-        err = FromStd("Error saving local file " + r.nombre + " (" + file.ErrorText() + ")");
+        err = FromStd(ErrorGuardando(r.nombre, file));
     else if (res != THttpTransfer::Ok)
         err = FromStd(!r.error.empty() ? r.error : http.ErrorText());
     if (r.abierto) // a plain download leaves nothing behind when it fails
@@ -481,7 +482,7 @@ bool TInternetITV::Modo_Reanudable(const DString& url, const TStringNomFitx& tar
     for (int pass = 0; pass < 2; ++pass) {
         THttpFile file;
         if (!file.Open(partName, empezar_de_cero)) {
-            err = FromStd("Error saving local file " + partName + " (" + file.ErrorText() + ")");
+            err = FromStd(ErrorGuardando(partName, file));
             return false;
         }
         int64_t P = file.Size();
@@ -491,7 +492,7 @@ bool TInternetITV::Modo_Reanudable(const DString& url, const TStringNomFitx& tar
               << static_cast<long long>(P) << " . expected=" << static_cast<long long>(expected_size);
             Log(t);
             if (!file.Truncate()) {
-                err = FromStd("Error saving local file " + partName + " (" + file.ErrorText() + ")");
+                err = FromStd(ErrorGuardando(partName, file));
                 return false;
             }
             P = 0;
@@ -499,15 +500,11 @@ bool TInternetITV::Modo_Reanudable(const DString& url, const TStringNomFitx& tar
         THttpTransfer http;
         Prepara(http, url, headers);
         http.SetResumeFrom(P);
-        TReceptor r;
-        r.modo = MODE_RESUMABLE;
-        r.monitor = monitor;
+        TReceptor r(MODE_RESUMABLE, monitor, suggested_name, content_type);
         r.fichero = &file;
         r.nombre = partName;
         r.reanudar_desde = P;
         r.esperado = expected_size;
-        r.nombre_sugerido = suggested_name;
-        r.tipo = content_type;
         THttpTransfer::EResult res = http.Perform(r);
         bool closed = file.Close();
 
@@ -535,7 +532,7 @@ bool TInternetITV::Modo_Reanudable(const DString& url, const TStringNomFitx& tar
             return false;
         }
         if (!closed) {
-            err = FromStd("Error saving local file " + partName + " (" + file.ErrorText() + ")");
+            err = FromStd(ErrorGuardando(partName, file));
             return false;
         }
         int64_t size = THttpFile::SizeOf(partName);
@@ -567,9 +564,7 @@ bool TInternetITV::Modo_Reanudable(const DString& url, const TStringNomFitx& tar
 bool TInternetITV::Envia_Formulario(const DString& url, THttpTransfer& http, const char* funcion,
                                     DString& response, TStringErr& err, TMonitorProc* monitor) {
     std::string body;
-    TReceptor r;
-    r.modo = MODE_MEMORY;
-    r.monitor = monitor;
+    TReceptor r(MODE_MEMORY, monitor);
     r.memoria = &body;
     THttpTransfer::EResult res = http.Perform(r);
     bool ok = res == THttpTransfer::Ok;

@@ -51,6 +51,25 @@ void SetError(TStringErr& err, const CDString& text, int code) {
     if (code) ManageError(code, kNoLinked, kNoLinked);
 }
 
+// Writes the alarm line "<where> . <detail>" to the log; always false.
+bool Alarma(const char* where, const CDString& detail) {
+    DString t;
+    t << kHeaderError << where << " . " << detail;
+    Log(t);
+    return false;
+}
+
+// Fetches and deciphers the server's answer to `query`. On failure err gets the text `txt_key`
+// with the reason (error `code`), the log an alarm line of `where`, and the result is false.
+bool PideRespuesta(TManagerComm& comm, const DString& query, TManagerCommData& data, const char* where,
+                   const char* txt_key, int code, TStringErr& err, TMonitorProc* monitor) {
+    TStringErr_i fetch_err;
+    if (comm.GetURLParams(query, data.url) && comm.FuncDownloadData(data, fetch_err, monitor, true))
+        return true;
+    SetError(err, GetTxtF(txt_key, {fetch_err.IsEmpty() ? CDString(" ") : CDString(fetch_err)}), code);
+    return Alarma(where, DString("fetch failed . strError=") << AnswerForLog(err));
+}
+
 } // namespace
 
 TManagerComm::TManagerComm(const TStringNomFitx& folder, TCheckFolderFn check) {
@@ -158,42 +177,26 @@ bool TManagerComm::Server_Login_Check(const DString& user, const DString& passwo
     DString query;
     query << "func=LOGINCHECK"
           << "&Token=" << token << "&sessionId=" << session_id << "&usr=" << user << "&pwd=" << password;
+    const char* const where = "TManagerComm::Server_Login_Check()";
     TManagerCommData data;
-    TStringErr_i fetch_err;
-    bool ok = GetURLParams(query, data.url) && FuncDownloadData(data, fetch_err, monitor, true);
-    DString t;
-    if (!ok) {
-        SetError(err,
-                 GetTxtF("Txt.MgrComm.Err.DownloadData.BadResponse",
-                         {fetch_err.IsEmpty() ? CDString(" ") : CDString(fetch_err)}),
-                 7310901);
-        t << kHeaderError
-          << "TManagerComm::Server_Login_Check() . fetch failed . strError=" << AnswerForLog(err);
-        Log(t);
+    if (!PideRespuesta(*this, query, data, where, "Txt.MgrComm.Err.DownloadData.BadResponse", 7310901, err,
+                       monitor))
         return false;
-    }
     CJSON json;
     if (!json.Parse(data.resp)) {
         DString msg = GetTxt("Txt.MgrComm.Err.Login.BadResponse");
         msg << " . (Parse) data.resp=" << data.resp;
         SetError(err, msg, 7310601);
-        t << kHeaderError
-          << "TManagerComm::Server_Login_Check() . (Parse) data.resp=" << AnswerForLog(data.resp);
-        Log(t);
-        return false;
+        return Alarma(where, DString("(Parse) data.resp=") << AnswerForLog(data.resp));
     }
     const char* error_msg = json.GetObjectValueString("errorMsg");
     if (error_msg && *error_msg) {
         SetError(err, error_msg, 0);
-        t << kHeaderError << "TManagerComm::Server_Login_Check() . errorMsg=" << error_msg;
-        Log(t);
-        return false;
+        return Alarma(where, DString("errorMsg=") << error_msg);
     }
     if (!json.GetObjectValueTrue("loginOK")) {
         SetError(err, GetTxt("Txt.MgrComm.Err.Login.KO"), 73108);
-        t << kHeaderError << "TManagerComm::Server_Login_Check() . loginOK=0";
-        Log(t);
-        return false;
+        return Alarma(where, "loginOK=0");
     }
     const char* sid = json.GetObjectValueString("SessionId");
     const char* tok = json.GetObjectValueString("Token");
@@ -201,9 +204,7 @@ bool TManagerComm::Server_Login_Check(const DString& user, const DString& passwo
     token = tok ? tok : "";
     if (session_id.IsEmpty()) {
         SetError(err, GetTxt("Txt.MgrComm.Err.Login.BadResponse"), 7310602);
-        t << kHeaderError << "TManagerComm::Server_Login_Check() . loginOK=1 . no SessionId";
-        Log(t);
-        return false;
+        return Alarma(where, "loginOK=1 . no SessionId");
     }
     err.Vacia();
     Log("TManagerComm::Server_Login_Check() . loginOK=1");
@@ -217,36 +218,22 @@ bool TManagerComm::Server_User_Products(const DString& session_id, const DString
     DString query;
     query << "func=PRODUCTSTOINSTALL"
           << "&sessionId=" << session_id << "&Token=" << token;
+    const char* const where = "TManagerComm::Server_User_Products()";
     TManagerCommData data;
-    TStringErr_i fetch_err;
-    bool ok = GetURLParams(query, data.url) && FuncDownloadData(data, fetch_err, monitor, true);
-    DString t;
-    if (!ok) {
-        SetError(err,
-                 GetTxtF("Txt.MgrComm.Err.Products.BadResponse",
-                         {fetch_err.IsEmpty() ? CDString(" ") : CDString(fetch_err)}),
-                 7311001);
-        t << kHeaderError
-          << "TManagerComm::Server_User_Products() . fetch failed . strError=" << AnswerForLog(err);
-        Log(t);
+    if (!PideRespuesta(*this, query, data, where, "Txt.MgrComm.Err.Products.BadResponse", 7311001, err,
+                       monitor))
         return false;
-    }
     CJSON json;
     if (!json.Parse(data.resp)) {
         // The raw answer means nothing to the user: it goes to the log only.
         SetError(err, GetTxtF("Txt.MgrComm.Err.Products.BadResponse", {""}), 7311002);
-        t << kHeaderError
-          << "TManagerComm::Server_User_Products() . (Parse) data.resp=" << AnswerForLog(data.resp);
-        Log(t);
-        return false;
+        return Alarma(where, DString("(Parse) data.resp=") << AnswerForLog(data.resp));
     }
     if (!json.GetObjectValueTrue("sessionOK")) {
         SetError(err, GetTxt("Txt.MgrComm.Err.Products.KO"), 73111);
-        t << kHeaderError
-          << "TManagerComm::Server_User_Products() . sessionOK=0 . data.resp=" << AnswerForLog(data.resp);
-        Log(t);
-        return false;
+        return Alarma(where, DString("sessionOK=0 . data.resp=") << AnswerForLog(data.resp));
     }
+    DString t;
     const char* name = json.GetObjectValueString("UserName");
     const char* email = json.GetObjectValueString("Email");
     user.userName = name ? name : "";

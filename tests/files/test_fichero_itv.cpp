@@ -36,6 +36,14 @@ bool Escribe(const std::string& path, int mode, const std::string& text, TString
     return f.CierraEx(true, err) && ok;
 }
 
+// Writes `content` to the file `name` of dir, then opens it with `mode`.
+::testing::AssertionResult AbreCon(TFicheroITV& f, const dltest::TempDir& dir, const std::string& name,
+                                   const std::string& content, int mode) {
+    if (!dir.Write(name, content)) return ::testing::AssertionFailure() << "cannot write " << name;
+    if (!f.Abre(dir.Path(name).c_str(), mode)) return ::testing::AssertionFailure() << "cannot open " << name;
+    return ::testing::AssertionSuccess();
+}
+
 } // namespace
 
 // ---- Byte-order marks ----
@@ -131,9 +139,8 @@ TEST(Temporal, ExistingFileUntouchedUntilCommit) {
 TEST(Temporal, DiscardLeavesTheFileAndNoTemporary) {
     dltest::TempDir dir;
     std::string f = dir.Path("data.bin");
-    ASSERT_TRUE(dir.Write("data.bin", "old"));
     TFicheroITV w;
-    ASSERT_TRUE(w.Abre(f.c_str(), 0x112));
+    ASSERT_TRUE(AbreCon(w, dir, "data.bin", "old", 0x112));
     ASSERT_TRUE(w.PonTokenBin("new", 3));
     EXPECT_TRUE(w.CierraEx(false));
     EXPECT_EQ(dir.Read("data.bin"), "old");
@@ -153,9 +160,8 @@ TEST(Temporal, CommitOfNewFileAndExplicitClose) {
 TEST(Temporal, VanishedTemporaryIsReported) {
     dltest::TempDir dir;
     std::string f = dir.Path("data.bin");
-    ASSERT_TRUE(dir.Write("data.bin", "old"));
     TFicheroITV w;
-    ASSERT_TRUE(w.Abre(f.c_str(), 0x112));
+    ASSERT_TRUE(AbreCon(w, dir, "data.bin", "old", 0x112));
     ASSERT_EQ(unlink((f + ".$$$").c_str()), 0);
     TStringErr err;
     EXPECT_FALSE(w.CierraEx(true, &err));
@@ -333,9 +339,8 @@ TEST(Backup, BothNamingsAndNoSelfCopy) {
 
 TEST(LineReader, ConfigurationLinesCommentsAndVoid) {
     dltest::TempDir dir;
-    ASSERT_TRUE(dir.Write("c.ini", "\r\n  ; comment\r\nVOID\r\n key = 1 \t\r\n"));
     TFicheroITV f;
-    ASSERT_TRUE(f.Abre(dir.Path("c.ini").c_str(), 0x4009));
+    ASSERT_TRUE(AbreCon(f, dir, "c.ini", "\r\n  ; comment\r\nVOID\r\n key = 1 \t\r\n", 0x4009));
     DString line;
     EXPECT_EQ(f.get_linea(line), 2);
     EXPECT_EQ(Bytes(line), "");
@@ -358,9 +363,8 @@ class LineReaderTable : public ::testing::TestWithParam<LinesCase> {};
 TEST_P(LineReaderTable, Lines) {
     const LinesCase& c = GetParam();
     dltest::TempDir dir;
-    ASSERT_TRUE(dir.Write("f.txt", c.content));
     TFicheroITV f;
-    ASSERT_TRUE(f.Abre(dir.Path("f.txt").c_str(), 0x4009));
+    ASSERT_TRUE(AbreCon(f, dir, "f.txt", c.content, 0x4009));
     std::vector<std::string> got;
     DString line;
     for (int i = 0; i < 100 && !f.eof(); i++) {
@@ -392,9 +396,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(LineReader, CountsLinesAcrossBreakKinds) {
     dltest::TempDir dir;
-    ASSERT_TRUE(dir.Write("f.txt", "a\r\n\nb\r\rc\n"));
     TFicheroITV f;
-    ASSERT_TRUE(f.Abre(dir.Path("f.txt").c_str(), 0x4009));
+    ASSERT_TRUE(AbreCon(f, dir, "f.txt", "a\r\n\nb\r\rc\n", 0x4009));
     DString line;
     EXPECT_EQ(f.get_linea(line), 0);
     EXPECT_EQ(f.get_linea(line), 2);
@@ -414,9 +417,8 @@ class LineCrTable : public ::testing::TestWithParam<CrCase> {};
 TEST_P(LineCrTable, Lines) {
     const CrCase& c = GetParam();
     dltest::TempDir dir;
-    ASSERT_TRUE(dir.Write("f.txt", c.content));
     TFicheroITV f;
-    ASSERT_TRUE(f.Abre(dir.Path("f.txt").c_str(), 0x4009));
+    ASSERT_TRUE(AbreCon(f, dir, "f.txt", c.content, 0x4009));
     std::vector<std::string> got;
     DString line;
     for (int i = 0; i < 100 && f.get_linea_CR(line); i++)
@@ -440,9 +442,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(TokenReader, TokensAndSeparators) {
     dltest::TempDir dir;
-    ASSERT_TRUE(dir.Write("t.txt", "  12\tabc\r\n-7,x\n\n"));
     TFicheroITV f;
-    ASSERT_TRUE(f.Abre(dir.Path("t.txt").c_str(), 0x4009));
+    ASSERT_TRUE(AbreCon(f, dir, "t.txt", "  12\tabc\r\n-7,x\n\n", 0x4009));
     f.SetSeparadores(" \t\n,");
     std::vector<std::string> got;
     DString t;
@@ -453,9 +454,8 @@ TEST(TokenReader, TokensAndSeparators) {
 
 TEST(TokenReader, RequiresTextReading) {
     dltest::TempDir dir;
-    ASSERT_TRUE(dir.Write("t.txt", "1 2"));
     TFicheroITV f;
-    ASSERT_TRUE(f.Abre(dir.Path("t.txt").c_str(), 0x11));
+    ASSERT_TRUE(AbreCon(f, dir, "t.txt", "1 2", 0x11));
     DString t;
     try {
         f.get_dato_texto(t);
@@ -467,9 +467,8 @@ TEST(TokenReader, RequiresTextReading) {
 
 TEST(PushBack, UngetIsReadFirstAndMovesThePosition) {
     dltest::TempDir dir;
-    ASSERT_TRUE(dir.Write("t.txt", "xyz"));
     TFicheroITV f;
-    ASSERT_TRUE(f.Abre(dir.Path("t.txt").c_str(), 0x11));
+    ASSERT_TRUE(AbreCon(f, dir, "t.txt", "xyz", 0x11));
     EXPECT_EQ(f.fgetc(), 'x');
     f.Unget("ab");
     EXPECT_EQ(f.PosActual64(), -1);
@@ -616,9 +615,8 @@ TEST(WholeFile, SaveAndLoadText) {
 TEST(WholeFile, BinaryData) {
     dltest::TempDir dir;
     std::string raw("a\0b\xFF", 4);
-    ASSERT_TRUE(dir.Write("b.bin", raw));
     TFicheroITV f;
-    ASSERT_TRUE(f.Abre(dir.Path("b.bin").c_str(), 0x11));
+    ASSERT_TRUE(AbreCon(f, dir, "b.bin", raw, 0x11));
     DStringB data;
     EXPECT_EQ(f.Lee_Todo_Str(data), 4);
     EXPECT_EQ(data.LengthB(), 4);

@@ -14,23 +14,6 @@
 
 namespace {
 
-// Fills the volume with a filler file, then frees `leave` bytes of it.
-void Llena(const std::string& vol, size_t leave) {
-    std::string filler = vol + "/filler";
-    int fd = open(filler.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ASSERT_GE(fd, 0);
-    std::string block(65536, 'f');
-    off_t written = 0;
-    for (;;) {
-        ssize_t w = write(fd, block.data(), block.size());
-        if (w <= 0) break;
-        written += w;
-    }
-    ASSERT_GT(written, off_t(leave));
-    ASSERT_EQ(ftruncate(fd, written - off_t(leave)), 0);
-    close(fd);
-}
-
 bool Contiene(const DString& text, const std::string& part) {
     return std::string(text.c_str()).find(part) != std::string::npos;
 }
@@ -48,7 +31,7 @@ TEST(DiskFull, ReplacementKeepsTheOldContentAndLeavesNoTemporary) {
         ASSERT_TRUE(w.PonTokenBin(old.data(), int64_t(old.size())));
         ASSERT_TRUE(w.Cierra());
     }
-    Llena(vol.path(), 100000);
+    ASSERT_TRUE(dltest::FillVolume(vol.path(), 100000));
 
     TFicheroITV w;
     ASSERT_TRUE(w.Abre(f.c_str(), 0x112));
@@ -72,7 +55,7 @@ TEST(DiskFull, DestructionAfterAFailedWriteDoesNotCommit) {
     dltest::TempDir dir;
     DL_TMPFS_OR_SKIP(vol, dir.Path("vol"), 1);
     ASSERT_TRUE(dir.Write("vol/cfg.txt", "old settings"));
-    Llena(vol.path(), 20000);
+    ASSERT_TRUE(dltest::FillVolume(vol.path(), 20000));
     {
         TFicheroITV w;
         ASSERT_TRUE(w.Abre((vol.path() + "/cfg.txt").c_str(), 0x10a));
@@ -87,7 +70,7 @@ TEST(DiskFull, FailureFoundOnlyAtCloseIsReported) {
     dltest::TempDir dir;
     DL_TMPFS_OR_SKIP(vol, dir.Path("vol"), 1);
     ASSERT_TRUE(dir.Write("vol/a.txt", "old"));
-    Llena(vol.path(), 2000);
+    ASSERT_TRUE(dltest::FillVolume(vol.path(), 2000));
     // Small enough to stay in the stream's buffer until the close.
     TFicheroITV w;
     ASSERT_TRUE(w.Abre((vol.path() + "/a.txt").c_str(), 0x112));
@@ -104,7 +87,7 @@ TEST(DiskFull, FailureFoundOnlyAtCloseIsReported) {
 TEST(DiskFull, DirectWriteNamesTheFile) {
     dltest::TempDir dir;
     DL_TMPFS_OR_SKIP(vol, dir.Path("vol"), 1);
-    Llena(vol.path(), 10000);
+    ASSERT_TRUE(dltest::FillVolume(vol.path(), 10000));
     std::string f = vol.path() + "/new.bin";
     TFicheroITV w;
     ASSERT_TRUE(w.Abre(f.c_str(), 0x12));
@@ -120,7 +103,7 @@ TEST(DiskFull, SavingATextFileKeepsTheOldOne) {
     dltest::TempDir dir;
     DL_TMPFS_OR_SKIP(vol, dir.Path("vol"), 1);
     ASSERT_TRUE(dir.Write("vol/doc.json", "{\"old\":1}"));
-    Llena(vol.path(), 4000);
+    ASSERT_TRUE(dltest::FillVolume(vol.path(), 4000));
     TStringErr err;
     std::string big(50000, 'j');
     EXPECT_FALSE(

@@ -17,18 +17,6 @@ TStringNomFitx N(const std::string& s) {
     return TStringNomFitx(s.c_str());
 }
 
-void Llena(const std::string& vol, size_t leave) {
-    int fd = open((vol + "/filler").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ASSERT_GE(fd, 0);
-    std::string block(65536, 'f');
-    off_t written = 0;
-    for (ssize_t w; (w = write(fd, block.data(), block.size())) > 0;)
-        written += w;
-    ASSERT_GT(written, off_t(leave));
-    ASSERT_EQ(ftruncate(fd, written - off_t(leave)), 0);
-    close(fd);
-}
-
 bool Contiene(const DString& text, const std::string& part) {
     return std::string(text.c_str()).find(part) != std::string::npos;
 }
@@ -40,7 +28,7 @@ TEST(FullVolume, CopyThroughTemporaryKeepsTheOldFile) {
     DL_TMPFS_OR_SKIP(vol, dir.Path("vol"), 2);
     ASSERT_TRUE(dir.Write("src.img", std::string(1500000, 'n')));
     ASSERT_TRUE(dir.Write("vol/map.img", std::string(200000, 'o')));
-    Llena(vol.path(), 300000);
+    ASSERT_TRUE(dltest::FillVolume(vol.path(), 300000));
     TStringErr err;
     EXPECT_FALSE(
         TFitxUtils::Copy(N(dir.Path("src.img")), N(vol.path() + "/map.img"), err, true, nullptr, true));
@@ -55,7 +43,7 @@ TEST(FullVolume, DirectCopyLeavesNoPartialFile) {
     dltest::TempDir dir;
     DL_TMPFS_OR_SKIP(vol, dir.Path("vol"), 1);
     ASSERT_TRUE(dir.Write("src.img", std::string(600000, 'n')));
-    Llena(vol.path(), 100000);
+    ASSERT_TRUE(dltest::FillVolume(vol.path(), 100000));
     TStringErr err;
     EXPECT_FALSE(TFitxUtils::Copy_File(N(dir.Path("src.img")), N(vol.path() + "/new.img"), false, err));
     EXPECT_TRUE(Contiene(err, "Error writing " + vol.path() + "/new.img file. No space left on device"))
@@ -74,7 +62,7 @@ TEST(FullVolume, MoveAcrossVolumes) {
     EXPECT_FALSE(dir.Exists("a.bin"));
     // Into a full volume: the source stays and the old destination too.
     ASSERT_TRUE(dir.Write("big.bin", std::string(800000, 'b')));
-    Llena(vol.path(), 100000);
+    ASSERT_TRUE(dltest::FillVolume(vol.path(), 100000));
     EXPECT_FALSE(TFitxUtils::Move_File(N(dir.Path("big.bin")), N(vol.path() + "/a.bin"), &err));
     err.Reported();
     EXPECT_EQ(dir.Read("big.bin").size(), 800000u);

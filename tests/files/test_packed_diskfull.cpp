@@ -2,6 +2,7 @@
 // extraction at once, and the member cut short is neither left behind nor reported as extracted.
 #include "files/PackedFiles.h"
 #include "support/ArchiveFixtures.h"
+#include "support/Lists.h"
 #include "support/TempDir.h"
 #include "support/TmpfsVolume.h"
 
@@ -12,14 +13,8 @@
 namespace {
 
 using dltest::Generated;
+using dltest::Strings;
 using dltest::TempDir;
-
-std::vector<std::string> Strings(const VectorS<TStringNomFitx>& v) {
-    std::vector<std::string> out;
-    for (int i = 0; i < v.Numero(); ++i)
-        out.emplace_back(v[i].c_str());
-    return out;
-}
 
 struct KindCase {
     const char* file;

@@ -3,6 +3,7 @@
 #include "files/PackedFiles.h"
 #include "foundation/Monitor.h"
 #include "support/ArchiveFixtures.h"
+#include "support/Lists.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -16,15 +17,9 @@ using dltest::ArchiveMember;
 using dltest::Folder;
 using dltest::Generated;
 using dltest::MakeTar;
+using dltest::Strings;
 using dltest::TarFormat;
 using dltest::TempDir;
-
-std::vector<std::string> Strings(const VectorS<DString>& v) {
-    std::vector<std::string> out;
-    for (int i = 0; i < v.Numero(); ++i)
-        out.emplace_back(v[i].c_str());
-    return out;
-}
 
 ArchiveMember Link(const std::string& name, const std::string& target, char type = '2') {
     ArchiveMember m(name, "");

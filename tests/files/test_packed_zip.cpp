@@ -6,6 +6,7 @@
 #include "foundation/Monitor.h"
 #include "foundation/StringErr.h"
 #include "support/ArchiveFixtures.h"
+#include "support/Lists.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -23,26 +24,8 @@ using dltest::Folder;
 using dltest::Generated;
 using dltest::MakeZip;
 using dltest::Stored;
+using dltest::Strings;
 using dltest::TempDir;
-
-std::vector<std::string> Strings(const VectorS<DString>& v) {
-    std::vector<std::string> out;
-    for (int i = 0; i < v.Numero(); ++i)
-        out.emplace_back(v[i].c_str());
-    return out;
-}
-std::vector<std::string> Strings(const VectorS<TStringNomFitx>& v) {
-    std::vector<std::string> out;
-    for (int i = 0; i < v.Numero(); ++i)
-        out.emplace_back(v[i].c_str());
-    return out;
-}
-std::vector<int64_t> Sizes(const VectorS<int64_t>& v) {
-    std::vector<int64_t> out;
-    for (int i = 0; i < v.Numero(); ++i)
-        out.push_back(v[i]);
-    return out;
-}
 
 // Every entry below a folder, as sorted relative paths ("d/" for folders).
 std::vector<std::string> Tree(const std::string& root) {
@@ -113,7 +96,7 @@ TEST_F(PackedZip, ListsNamesAndSizesInDirectoryOrder) {
     ASSERT_TRUE(GetListaZipZSize(zip.c_str(), names, sizes));
     EXPECT_EQ(Strings(names), (std::vector<std::string>{"Maps/", "Maps/x.map", "s.txt", "empty.txt",
                                                         long_name, "big64.bin"}));
-    EXPECT_EQ(Sizes(sizes), (std::vector<int64_t>{0, 3, 7, 0, 4, 70000}));
+    EXPECT_EQ(dltest::Items(sizes), (std::vector<int64_t>{0, 3, 7, 0, 4, 70000}));
     VectorS<DString> only;
     ASSERT_TRUE(GetListaPacked(zip.c_str(), only));
     EXPECT_EQ(only.Numero(), 6);
@@ -204,7 +187,7 @@ TEST_F(PackedZip, MemberLongerThanDeclaredNeverExceedsItsSize) {
     VectorS<DString> names;
     VectorS<int64_t> sizes;
     ASSERT_TRUE(GetListaZipZSize(zip.c_str(), names, sizes));
-    ASSERT_EQ(Sizes(sizes), (std::vector<int64_t>{1000}));
+    ASSERT_EQ(dltest::Items(sizes), (std::vector<int64_t>{1000}));
     TStringNomFitx dest(dir.Path("out").c_str());
     DString err;
     EXPECT_FALSE(Desen_ZIP_Monitor(zip.c_str(), dest, err, nullptr, nullptr));

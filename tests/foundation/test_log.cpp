@@ -2,6 +2,7 @@
 #include "foundation/Registra.h"
 #include "foundation/StringErr.h"
 
+#include "support/FixedClock.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -19,17 +20,6 @@
 #include <vector>
 
 namespace {
-
-std::tm FixedTime() {
-    std::tm tm{};
-    tm.tm_year = 2020 - 1900;
-    tm.tm_mon = 3;
-    tm.tm_mday = 22;
-    tm.tm_hour = 17;
-    tm.tm_min = 38;
-    tm.tm_sec = 5;
-    return tm;
-}
 
 // "[pid:.., thid:.., thspid:..] " of the calling thread.
 std::string ThreadTag() {
@@ -89,7 +79,7 @@ protected:
     void SetUp() override {
         Registra_SetDataFolder(dir_.path().c_str());
         RegistraGPS.SetFileName("quillmap.log");
-        RegistraGPS.SetClock(FixedTime);
+        RegistraGPS.SetClock(dltest::FixedLogTime);
         SetRegistraComun(&RegistraGPS);
         Set_header_app("ABC");
         server_login_check_test_mode = false;

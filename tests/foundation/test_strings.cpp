@@ -1,6 +1,8 @@
 #include "foundation/DString.h"
 #include "foundation/Vectors.h"
 
+#include "support/Lists.h"
+
 #include <gtest/gtest.h>
 
 #include <clocale>
@@ -12,13 +14,6 @@ namespace {
 
 std::string Bytes(const CDString& d) {
     return std::string(d.c_str());
-}
-
-std::vector<std::string> Words(const VectorS<DString>& v) {
-    std::vector<std::string> out;
-    for (int i = 0; i < v.Numero(); i++)
-        out.emplace_back(v[i].c_str());
-    return out;
 }
 
 // Switches the process to a comma-decimal locale for one test, if the machine has one.
@@ -398,7 +393,7 @@ TEST(DStringSplit, SeparaEnPalabrasTable) {
         VectorS<DString> out;
         out.Anyade(DString("stale"));
         DString(c.text).Separa_En_Palabras(c.seps, out, c.max, c.keep_empty, c.quotes);
-        EXPECT_EQ(Words(out), c.expected);
+        EXPECT_EQ(dltest::Strings(out), c.expected);
 
         // The in-place splitter follows the same rules.
         DString text(c.text);
@@ -410,7 +405,7 @@ TEST(DStringSplit, SeparaEnPalabrasTable) {
     }
     VectorS<DString> out;
     DString(" a , \"b c\" ,d ").Separa_En_Palabras_SinEspacios(",", out);
-    EXPECT_EQ(Words(out), (std::vector<std::string>{"a", "\"b c\"", "d"}));
+    EXPECT_EQ(dltest::Strings(out), (std::vector<std::string>{"a", "\"b c\"", "d"}));
 }
 
 TEST(DStringSplit, PalabrasStrBeyondItsInlineTable) {

@@ -1,6 +1,7 @@
 #include "foundation/Registra.h"
 #include "foundation/Vectors.h"
 
+#include "support/FixedClock.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -15,16 +16,7 @@ class VectorsTest : public ::testing::Test {
 protected:
     void SetUp() override {
         RegistraGPS.SetFileName(dir_.Path("quillmap.log").c_str());
-        RegistraGPS.SetClock([] {
-            std::tm tm{};
-            tm.tm_year = 2020 - 1900;
-            tm.tm_mon = 3;
-            tm.tm_mday = 22;
-            tm.tm_hour = 17;
-            tm.tm_min = 38;
-            tm.tm_sec = 5;
-            return tm;
-        });
+        RegistraGPS.SetClock(dltest::FixedLogTime);
         SetRegistraComun(&RegistraGPS);
         nerr_vectores_dg = 0;
     }

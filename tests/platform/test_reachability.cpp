@@ -16,12 +16,15 @@ namespace {
 const char kHeader4[] =
     "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n";
 
+// A route table and whether it holds a usable default route.
+struct RouteCase {
+    const char* what;
+    std::string table;
+    bool expected;
+};
+
 TEST(Reachability, DefaultRouteInIPv4Table) {
-    struct {
-        const char* what;
-        std::string table;
-        bool expected;
-    } cases[] = {
+    const RouteCase cases[] = {
         {"empty", "", false},
         {"header only", kHeader4, false},
         {"default via gateway",
@@ -49,11 +52,7 @@ TEST(Reachability, DefaultRouteInIPv6Table) {
                " 00 fe800000000000000000000000000001 00000400 00000001 00000000 " + flags + " " + iface +
                "\n";
     };
-    struct {
-        const char* what;
-        std::string table;
-        bool expected;
-    } cases[] = {
+    const RouteCase cases[] = {
         {"empty", "", false},
         {"default via router", row(zero, "00", "00000003", "eth0"), true},
         {"unreachable default on lo", row(zero, "00", "00200200", "lo"), false},

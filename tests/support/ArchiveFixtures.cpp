@@ -2,9 +2,10 @@
 
 #include "support/TempDir.h"
 
+#include "foundation/DString.h"
+
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <sys/wait.h>
 
 namespace dltest {
@@ -79,14 +80,7 @@ if recipe['patches']:
 )PY";
 
 std::string Hex(const std::string& s) {
-    static const char* d = "0123456789abcdef";
-    std::string out;
-    out.reserve(s.size() * 2);
-    for (unsigned char c : s) {
-        out += d[c >> 4];
-        out += d[c & 15];
-    }
-    return out;
+    return HexDigits(s.data(), s.size(), false);
 }
 
 // JSON string for a path made by this process (no characters that need escaping but these).
@@ -99,12 +93,6 @@ std::string Quote(const std::string& s) {
     return out + "\"";
 }
 
-bool WriteFile(const std::string& path, const std::string& data) {
-    std::ofstream f(path, std::ios::binary);
-    f.write(data.data(), static_cast<std::streamsize>(data.size()));
-    return static_cast<bool>(f.flush());
-}
-
 bool Generate(const std::string& kind, const std::string& path, const std::vector<ArchiveMember>& members,
               const std::string& extra, const Patches& patches) {
     TempDir work("dlfixture");
@@ -112,21 +100,21 @@ bool Generate(const std::string& kind, const std::string& path, const std::vecto
     for (size_t i = 0; i < members.size(); ++i) {
         const ArchiveMember& m = members[i];
         std::string data_path = work.Path(std::to_string(i) + ".bin");
-        if (!WriteFile(data_path, m.fill_size > 0 ? GeneratedContent(m.fill_size, m.fill) : m.data))
+        if (!WriteWholeFile(data_path, m.fill_size > 0 ? GeneratedContent(m.fill_size, m.fill) : m.data))
             return false;
         if (i) recipe += ",";
         recipe += "{\"name\":\"" + Hex(m.name) + "\",\"data\":" + Quote(data_path) +
-                ",\"stored\":" + (m.stored ? "true" : "false") +
-                ",\"zip64\":" + (m.zip64 ? "true" : "false") +
-                ",\"folder\":" + (m.folder ? "true" : "false") + ",\"tar_type\":\"" + m.tar_type +
-                "\",\"link\":\"" + Hex(m.link) + "\"}";
+                  ",\"stored\":" + (m.stored ? "true" : "false") +
+                  ",\"zip64\":" + (m.zip64 ? "true" : "false") +
+                  ",\"folder\":" + (m.folder ? "true" : "false") + ",\"tar_type\":\"" + m.tar_type +
+                  "\",\"link\":\"" + Hex(m.link) + "\"}";
     }
     recipe += "],\"patches\":[";
     for (size_t i = 0; i < patches.size(); ++i)
         recipe += (i ? ",[\"" : "[\"") + Hex(patches[i].first) + "\",\"" + Hex(patches[i].second) + "\"]";
     recipe += "]}";
     std::string recipe_path = work.Path("recipe.json");
-    if (!WriteFile(recipe_path, recipe)) return false;
+    if (!WriteWholeFile(recipe_path, recipe)) return false;
     return RunPython(kGenerator, {recipe_path});
 }
 
@@ -158,7 +146,7 @@ std::string GeneratedContent(int64_t size, char fill) {
 bool RunPython(const std::string& program, const std::vector<std::string>& args) {
     TempDir work("dlpy");
     std::string script = work.Path("gen.py");
-    if (!WriteFile(script, program)) return false;
+    if (!WriteWholeFile(script, program)) return false;
     std::string cmd = "/usr/bin/python3 '" + script + "'";
     for (const auto& a : args)
         cmd += " '" + a + "'";

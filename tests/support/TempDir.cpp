@@ -73,11 +73,8 @@ std::string TempDir::Path(const std::string& rel) const {
     return rel[0] == '/' ? path_ + rel : path_ + "/" + rel;
 }
 
-bool TempDir::Write(const std::string& rel, const std::string& content) const {
-    std::string full = Path(rel);
-    size_t slash = full.rfind('/');
-    if (slash != std::string::npos && slash > 0 && !MakeDirs(full.substr(0, slash))) return false;
-    int fd = open(full.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+bool WriteWholeFile(const std::string& path, const std::string& content) {
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) return false;
     size_t done = 0;
     while (done < content.size()) {
@@ -92,9 +89,9 @@ bool TempDir::Write(const std::string& rel, const std::string& content) const {
     return close(fd) == 0;
 }
 
-std::string TempDir::Read(const std::string& rel) const {
+std::string ReadWholeFile(const std::string& path) {
     std::string out;
-    int fd = open(Path(rel).c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return out;
     char buf[65536];
     for (;;) {
@@ -105,6 +102,17 @@ std::string TempDir::Read(const std::string& rel) const {
     }
     close(fd);
     return out;
+}
+
+bool TempDir::Write(const std::string& rel, const std::string& content) const {
+    std::string full = Path(rel);
+    size_t slash = full.rfind('/');
+    if (slash != std::string::npos && slash > 0 && !MakeDirs(full.substr(0, slash))) return false;
+    return WriteWholeFile(full, content);
+}
+
+std::string TempDir::Read(const std::string& rel) const {
+    return ReadWholeFile(Path(rel));
 }
 
 bool TempDir::Mkdir(const std::string& rel) const {

@@ -46,5 +46,9 @@ private:
 bool RemoveTree(const std::string& path);
 // mkdir -p with the given mode; true when the folder exists afterwards.
 bool MakeDirs(const std::string& path, unsigned mode = 0755);
+// Writes a whole file (created with mode 0644 or truncated; parent folders must exist).
+bool WriteWholeFile(const std::string& path, const std::string& content);
+// Reads a whole file; "" when it cannot be read.
+std::string ReadWholeFile(const std::string& path);
 
 } // namespace dltest

@@ -6,7 +6,9 @@
 #include <cstring>
 #include <sched.h>
 #include <sys/mount.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace dltest {
 
@@ -115,6 +117,17 @@ bool TmpfsVolume::Unmount() {
     }
     mounted_ = false;
     return true;
+}
+
+bool FillVolume(const std::string& path, size_t leave) {
+    int fd = open((path + "/filler").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    std::string block(65536, 'f');
+    off_t written = 0;
+    for (ssize_t w; (w = write(fd, block.data(), block.size())) > 0;)
+        written += w;
+    bool ok = written > off_t(leave) && ftruncate(fd, written - off_t(leave)) == 0;
+    return close(fd) == 0 && ok;
 }
 
 } // namespace dltest

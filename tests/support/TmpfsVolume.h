@@ -25,6 +25,7 @@
 // - Remounting read-only fails with EBUSY while a file on the volume is open for writing.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace dltest {
@@ -60,6 +61,10 @@ private:
     bool mounted_ = false;
     bool not_permitted_ = false;
 };
+
+// Fills the volume mounted at `path` with a file "filler", then frees `leave` bytes of it. False
+// when the file cannot be made or the volume held no more than `leave` free bytes.
+bool FillVolume(const std::string& path, size_t leave);
 
 // Enters a private mount namespace for this process (once; later calls return the first
 // result). False with *why when not permitted. Call before starting threads.

@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -18,13 +17,6 @@ namespace dltest {
 namespace {
 
 const char* const kPython = "/usr/bin/python3";
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 // Runs argv with stdout to out_fd (or a pipe when out_fd < 0 and capture is given) and the
 // rest to log_fd; returns the child's pid.
@@ -203,8 +195,8 @@ World::World(const std::vector<std::string>& extra_args) : dir_("dlworld") {
     int code = -1;
     Tool(args, &code);
     if (code != 0 || !Reload()) {
-        error_ =
-            "the world did not start: " + ReadAll(dir_.Path("tool.log")) + ReadAll(dir_.Path("daemon.out"));
+        error_ = "the world did not start: " + ReadWholeFile(dir_.Path("tool.log")) +
+                 ReadWholeFile(dir_.Path("daemon.out"));
         return;
     }
     pid_ = atoi(Get("pid").c_str());
@@ -217,7 +209,7 @@ World::~World() {
     Tool({"down"}, &code);
     // Never leave a daemon behind, even when `down` failed.
     if (pid_ > 0 && kill(pid_, 0) == 0) {
-        std::string cmd = ReadAll("/proc/" + std::to_string(pid_) + "/cmdline");
+        std::string cmd = ReadWholeFile("/proc/" + std::to_string(pid_) + "/cmdline");
         if (cmd.find("world_lib.daemon") != std::string::npos) kill(pid_, SIGKILL);
     }
 }
@@ -230,7 +222,7 @@ bool World::Fault(const std::string& path, const std::string& steps) const {
 
 std::vector<World::Record> World::Records(const std::string& server) const {
     std::vector<Record> out;
-    std::istringstream in(ReadAll(dir_.Path("records.jsonl")));
+    std::istringstream in(ReadWholeFile(dir_.Path("records.jsonl")));
     std::string line;
     while (std::getline(in, line)) {
         Record r;
@@ -267,7 +259,7 @@ std::string GeneratedBytes(uint32_t seed, int64_t start, int64_t length) {
 bool World::Reload() {
     std::map<std::string, std::string> values;
     // world.json is written whole; a half-written file fails to parse and is read again later.
-    if (!FlattenJson(ReadAll(dir_.Path("world.json")), values)) return false;
+    if (!FlattenJson(ReadWholeFile(dir_.Path("world.json")), values)) return false;
     values_.swap(values);
     return true;
 }
