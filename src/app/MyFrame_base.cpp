@@ -99,11 +99,7 @@ struct MyFrame_base::TStep2 {
 MyFrame_base::MyFrame_base(MyApp_base* app) : m_app(app) {
     espera = [this](int ms) {
         // Short slices, so that closing the window does not wait for the whole pause.
-        while (ms > 0 && !(m_utils && MonHayStop(m_utils->CurrentMonitor()))) {
-            int slice = ms < 100 ? ms : 100;
-            Sleep(slice);
-            ms -= slice;
-        }
+        SleepOrStop(ms, m_utils ? m_utils->CurrentMonitor() : nullptr);
     };
 }
 

@@ -1,4 +1,5 @@
 #include "foundation/Monitor.h"
+#include "foundation/Threads.h"
 
 #include <algorithm>
 
@@ -307,4 +308,19 @@ void Text_Proceso_Smart_Size(const TMonitorProc* monitor, DString& out) {
     }
     out = Text_Proceso_Smart_Size(monitor->npasos.load(std::memory_order_relaxed),
                                   monitor->total.load(std::memory_order_relaxed));
+}
+
+bool SleepOrStop(int ms, const TMonitorProc* m, int slice_ms) {
+    if (!m) {
+        if (ms > 0) Sleep(ms);
+        return true;
+    }
+    if (slice_ms < 1) slice_ms = 1;
+    while (ms > 0) {
+        if (m->HayStop()) return false;
+        int slice = ms < slice_ms ? ms : slice_ms;
+        Sleep(slice);
+        ms -= slice;
+    }
+    return !m->HayStop();
 }

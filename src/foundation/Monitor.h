@@ -162,6 +162,10 @@ inline void MonSetTexto(TMonitorProc* m, const char* text) {
 inline void MonSetTexto(TMonitorProc* m, const CDString& text) {
     if (m) m->texto = text;
 }
+// Waits ms through the process clock (Sleep). Without a monitor it is one plain wait; with one,
+// the wait runs in slices of at most slice_ms so that a stop request ends it early. Returns
+// false when a stop request ended (or preceded) the wait. Any thread.
+bool SleepOrStop(int ms, const TMonitorProc* m, int slice_ms = 100);
 // Porcentaje() of the monitor; 0 for null.
 inline float Porcentaje(const TMonitorProc* m) {
     return m ? m->Porcentaje() : 0.0f;

@@ -292,10 +292,12 @@ bool TServerSession::GetProducts(TStringErr& err, TMonitorProc* monitor) {
         t << kHeaderError << "TManagerUtils_base::GetProducts() . strError=" << err
           << " . In 7 segs. try again";
         Log(t);
-        Sleep(7000);
-        ResetErrorFlags();
-        err.Vacia();
-        ok = managerComm->Server_User_Products(sessionId, token, info, list, idioma, err, monitor);
+        // A stop request during the pause ends it and skips the second try.
+        if (SleepOrStop(7000, monitor)) {
+            ResetErrorFlags();
+            err.Vacia();
+            ok = managerComm->Server_User_Products(sessionId, token, info, list, idioma, err, monitor);
+        }
     }
     if (ok) {
         products = list;

@@ -1,4 +1,5 @@
 #include "foundation/Monitor.h"
+#include "foundation/Threads.h"
 
 #include <gtest/gtest.h>
 
@@ -355,3 +356,33 @@ TEST(MonitorStress, WindowReadsAndCancelsWhileWorkerBuildsAndTearsDownChildren) 
 }
 
 } // namespace
+
+TEST(Monitor, SleepOrStopEndsThePauseAtTheNextSliceAfterAStop) {
+    TFakeClockITV clock;
+    TScopedClockITV use(&clock);
+
+    // Without a monitor: one plain wait.
+    EXPECT_TRUE(SleepOrStop(7000, nullptr));
+    EXPECT_EQ(clock.Sleeps(), std::vector<int>{7000});
+
+    // With a monitor that is stopped during the third slice: the pause ends there.
+    TFakeClockITV sliced;
+    TScopedClockITV use_sliced(&sliced);
+    TMonitorProc mon;
+    sliced.OnSleep([&](int) {
+        if (sliced.SleepCount() == 3) mon.Cancelar();
+    });
+    EXPECT_FALSE(SleepOrStop(7000, &mon));
+    EXPECT_EQ(sliced.Sleeps(), (std::vector<int>{100, 100, 100}));
+
+    // Already stopped: no wait at all.
+    EXPECT_FALSE(SleepOrStop(7000, &mon));
+    EXPECT_EQ(sliced.SleepCount(), 3);
+
+    // Not stopped: the whole pause, the last slice shortened.
+    TFakeClockITV whole;
+    TScopedClockITV use_whole(&whole);
+    TMonitorProc running;
+    EXPECT_TRUE(SleepOrStop(250, &running));
+    EXPECT_EQ(whole.Sleeps(), (std::vector<int>{100, 100, 50}));
+}

@@ -1,6 +1,7 @@
 // The server session against the simulated web service over HTTPS (its own test authority):
 // login check, product list, retries and error answers, and the requests as the service
 // deciphered them. Waits run on a fake clock, which records them.
+#include "foundation/Monitor.h"
 #include "foundation/Registra.h"
 #include "foundation/StringErr.h"
 #include "foundation/Threads.h"
@@ -402,6 +403,25 @@ TEST_F(Session, GetProductsRetriesOnceAfterSevenSeconds) {
     EXPECT_EQ(s.products.Numero(), 3);
     EXPECT_EQ(clock_.Sleeps(), (std::vector<int>{1000, 1000, 1000, 7000, 1000, 1000, 1000, 7000}));
     EXPECT_EQ(Requests(8).size(), 8u);
+}
+
+TEST_F(Session, AStopDuringTheSevenSecondPauseSkipsTheSecondTry) {
+    TServerSession s;
+    s.managerComm = comm_.get();
+    s.sessionId = kSession;
+    s.token = kToken;
+
+    Web(R"({"products":[{"kind":"error","count":3}]})");
+    TMonitorProc mon;
+    // The window closes while the session waits before its second try.
+    clock_.OnSleep([&](int ms) {
+        if (ms == 100 && clock_.SleepCount() == 5) mon.Cancelar();
+    });
+    TStringErr_i err;
+    EXPECT_FALSE(s.GetProducts(err, &mon));
+    EXPECT_EQ(clock_.Sleeps(), (std::vector<int>{1000, 1000, 1000, 100, 100}));
+    EXPECT_EQ(Requests(3).size(), 3u); // no fourth request
+    clock_.OnSleep(nullptr);
 }
 
 TEST_F(Session, UnreachableServerKeepsTheConnectionError) {
