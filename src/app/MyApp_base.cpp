@@ -26,7 +26,6 @@
 const char* const InstallWizard_App = "Downloader2";
 const char* const InstallWizard_Title = "Downloader";
 const char* const QUILLMAP_APP_PARAMS = "params.bkp";
-const char* const HEADER_ERROR = "                    @@@@@@@@@@@@@@@@@@@@@@@  xxxxx ATENCION xxxx >>> ";
 
 namespace {
 

@@ -17,7 +17,6 @@ class MyFrame_base;
 extern const char* const InstallWizard_App;   // "Downloader2": the application's folder name
 extern const char* const InstallWizard_Title; // "Downloader": window title and shared folder
 extern const char* const QUILLMAP_APP_PARAMS; // "params.bkp"
-extern const char* const HEADER_ERROR;        // prefix of alarm lines in the log
 
 // The shared folder "Downloader" of log and configuration (no final '/').
 DString SharedFolder();

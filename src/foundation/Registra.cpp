@@ -11,6 +11,8 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+const char* const HEADER_ERROR = "                    @@@@@@@@@@@@@@@@@@@@@@@  xxxxx ATENCION xxxx >>> ";
+
 const char* const TRACE_LINE = "============================================================================="
                                "========================================================";
 std::atomic<bool> server_login_check_test_mode{false};

@@ -122,6 +122,9 @@ extern std::atomic<bool> server_login_check_test_mode;
 
 // ---- Log-shaping operations (every layer writes through these). ----
 // "STEP2_" + run tag + two spaces + text; nothing while test mode is on.
+// Prefix of alarm lines in the log.
+extern const char* const HEADER_ERROR;
+
 void CustomRegistraComun(const CDString& text, bool with_date = true);
 // The same line, only while test mode is on.
 void CustomRegistraComunTestMode(const CDString& text, bool with_date = true);

@@ -9,9 +9,6 @@
 
 namespace {
 
-// Prefix of alarm lines in the log.
-const char* const kHeaderError = "                    @@@@@@@@@@@@@@@@@@@@@@@  xxxxx ATENCION xxxx >>> ";
-
 DString Texto(const CJSON* obj, const char* name) {
     const char* v = obj->GetObjectValueString(name);
     return DString(v ? v : "");
@@ -149,7 +146,7 @@ bool ReadProductList(const CJSON* products, VectorS<TProduct>& list, int current
             Log(t);
             if (link.fileName.IsEmpty() || link.installPath.IsEmpty() || link.url.IsEmpty()) continue;
             if (!IsSafeServerPath(link.fileName, false) || !IsSafeServerPath(link.installPath, true)) {
-                t = kHeaderError;
+                t = HEADER_ERROR;
                 t << "ReadProductList() . unsafe File or Path from the server, link dropped . Name="
                   << link.name << " . File=" << link.fileName << " . Path=" << link.installPath;
                 Log(t);

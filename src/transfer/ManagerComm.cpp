@@ -12,8 +12,6 @@
 
 namespace {
 
-// Prefix of alarm lines in the log.
-const char* const kHeaderError = "                    @@@@@@@@@@@@@@@@@@@@@@@  xxxxx ATENCION xxxx >>> ";
 const char* const kNoLinked = "No Linked";
 
 void Log(const CDString& text) {
@@ -54,7 +52,7 @@ void SetError(TStringErr& err, const CDString& text, int code) {
 // Writes the alarm line "<where> . <detail>" to the log; always false.
 bool Alarma(const char* where, const CDString& detail) {
     DString t;
-    t << kHeaderError << where << " . " << detail;
+    t << HEADER_ERROR << where << " . " << detail;
     Log(t);
     return false;
 }
@@ -289,7 +287,7 @@ bool TServerSession::GetProducts(TStringErr& err, TMonitorProc* monitor) {
     bool ok = managerComm->Server_User_Products(sessionId, token, info, list, idioma, err, monitor);
     if (!ok && !MonHayStop(monitor)) {
         DString t;
-        t << kHeaderError << "TManagerUtils_base::GetProducts() . strError=" << err
+        t << HEADER_ERROR << "TManagerUtils_base::GetProducts() . strError=" << err
           << " . In 7 segs. try again";
         Log(t);
         // A stop request during the pause ends it and skips the second try.
