@@ -94,52 +94,52 @@ def make_volume(root, name, size=None):
     return path
 
 
-def build_device(root, spec, home=None):
-    """Build one device (and its card) from a spec dict; returns the volume paths."""
-    kind = spec["kind"]
-    version = str(spec.get("version", "2.5"))
-    devid = str(spec.get("devid", "DEV-%s-0001" % kind.upper()))
+def build_device(root, want, home=None):
+    """Build one device (and its card) from its description; returns the volume paths."""
+    kind = want["kind"]
+    version = str(want.get("version", "2.5"))
+    devid = str(want.get("devid", "DEV-%s-0001" % kind.upper()))
     made = []
     if kind in DESKTOP:
-        return build_desktop(home or os.path.join(root, "..", "home"), spec)
+        return build_desktop(home or os.path.join(root, "..", "home"), want)
     if kind == "plain":
-        made.append(make_volume(root, spec.get("volume", "USBDISK"), spec.get("size")))
+        made.append(make_volume(root, want.get("volume", "USBDISK"), want.get("size")))
         return made
     if kind == "card-only":
-        product = spec.get("product", "Stride")
-        unit = spec.get("unittype", "SD CARD")
-        vol = make_volume(root, spec.get("volume", "LOOSECARD"), spec.get("size"))
+        product = want.get("product", "Stride")
+        unit = want.get("unittype", "SD CARD")
+        vol = make_volume(root, want.get("volume", "LOOSECARD"), want.get("size"))
         _write(os.path.join(vol, "OrvaneData", "RegInfo.ini"),
-               reginfo(devid, version, spec.get("os", "Windows"), product, unit, spec.get("cid", "77")))
+               reginfo(devid, version, want.get("os", "Windows"), product, unit, want.get("cid", "77")))
         _mkdirs(vol, "OrvaneData/Maps", "OrvaneData/Data")
         return [vol]
     if kind not in KINDS:
         raise DeviceError("unknown kind %r (known: %s)" % (kind, ", ".join(all_kinds())))
     product, layout, card_unit = KINDS[kind]
-    product = spec.get("product", product)
-    volname = spec.get("volume", kind.upper().replace("-", "_")[:11])
-    vol = make_volume(root, volname, spec.get("size"))
+    product = want.get("product", product)
+    volname = want.get("volume", kind.upper().replace("-", "_")[:11])
+    vol = make_volume(root, volname, want.get("size"))
     made.append(vol)
-    card = spec.get("card")
-    unit = spec.get("unittype", INTERNAL_UNIT)
+    card = want.get("card")
+    unit = want.get("unittype", INTERNAL_UNIT)
     if layout == "internal":
         _write(os.path.join(vol, "Orvane", "RegInfo.ini"),
-               reginfo(devid, version, spec.get("os", "Windows"), product, unit))
+               reginfo(devid, version, want.get("os", "Windows"), product, unit))
         _write(os.path.join(vol, "Orvane", "gps.ini"), _first_gen_gps(card_unit if card else None))
         _mkdirs(vol, "OrvaneData/Maps", "OrvaneData/Data", "OrvaneData/Radars", "OrvaneData/AppData/temp")
     elif layout == "summit":
         _write(os.path.join(vol, "OrvaneData", "AppData", "RegInfo.ini"),
-               reginfo(devid, version, spec.get("os", "Windows"), product, unit))
+               reginfo(devid, version, want.get("os", "Windows"), product, unit))
         _write(os.path.join(vol, "OrvaneData", "AppData", "gps.ini"), _first_gen_gps(None))
         _mkdirs(vol, "OrvaneData/Maps", "OrvaneData/Data", "OrvaneData/Radars")
     elif layout == "android":
         _write(os.path.join(vol, "OrvaneData", "RegInfo.ini"),
-               reginfo(devid, version, "Android", product, spec.get("unittype", "STORAGE")))
+               reginfo(devid, version, "Android", product, want.get("unittype", "STORAGE")))
         _write(os.path.join(vol, "OrvaneData", "gps.ini"), gps_ini([("Maps2", ""), ("Data", "")]))
         _mkdirs(vol, "OrvaneData/maps", "OrvaneData/Data", "OrvaneData/radars")
     elif layout == "linux":
         _write(os.path.join(vol, "AppData", "RegInfo.ini"),
-               reginfo(devid, version, spec.get("os", "Linux"), product, unit))
+               reginfo(devid, version, want.get("os", "Linux"), product, unit))
         entries = [("Maps2", "\\%s\\Maps" % INTERNAL_UNIT), ("Data", "\\%s\\Data" % INTERNAL_UNIT),
                    ("SpeedCams", "\\%s\\Radars" % INTERNAL_UNIT)]
         _write(os.path.join(vol, "AppData", "gps.ini"), gps_ini(entries))
@@ -147,25 +147,25 @@ def build_device(root, spec, home=None):
     elif layout == "recover":
         temp = os.path.join(vol, "OrvaneData", "AppData", "temp")
         _write(os.path.join(temp, "RegInfo.ini"),
-               reginfo(devid, version, spec.get("os", "Windows"), product, unit))
+               reginfo(devid, version, want.get("os", "Windows"), product, unit))
         _write(os.path.join(temp, "gps.ini"), _first_gen_gps(None))
         _write(os.path.join(temp, "lang", "en.txt"), "English\r\n")
         _mkdirs(vol, "OrvaneData/Maps", "OrvaneData/Data", "OrvaneData/Radars")
     if card:
         if not card_unit:
             raise DeviceError("kind %r takes no memory card" % kind)
-        cvol = make_volume(root, card, spec.get("card_size"))
+        cvol = make_volume(root, card, want.get("card_size"))
         made.append(cvol)
-        cunit = spec.get("card_unittype", card_unit)
-        text = reginfo(devid, version, spec.get("os", "Linux" if layout == "linux" else "Windows"),
-                       product, cunit, spec.get("cid", "1234"))
+        cunit = want.get("card_unittype", card_unit)
+        text = reginfo(devid, version, want.get("os", "Linux" if layout == "linux" else "Windows"),
+                       product, cunit, want.get("cid", "1234"))
         if layout == "linux":
             _write(os.path.join(cvol, "RegInfo.ini"), text)
             _mkdirs(cvol, "Data", "Radars")
         else:
             _write(os.path.join(cvol, "OrvaneData", "RegInfo.ini"), text)
             _mkdirs(cvol, "OrvaneData/Maps", "OrvaneData/Data")
-    for rel, text in spec.get("files", {}).items():
+    for rel, text in want.get("files", {}).items():
         target = os.path.realpath(os.path.join(vol, rel.lstrip("/")))
         if not target.startswith(os.path.realpath(vol) + os.sep):
             raise DeviceError("file outside the volume: %r" % rel)
@@ -173,18 +173,18 @@ def build_device(root, spec, home=None):
     return made
 
 
-def build_desktop(home, spec):
+def build_desktop(home, want):
     """A desktop install: <home>/appdata/<N>/{gps.ini,RegInfo.ini} and the
     application folder <home>/apps/<N>.app."""
-    kind = spec["kind"]
+    kind = want["kind"]
     product, os_name = DESKTOP[kind]
-    name = spec.get("name", {"meadow": "QuillmapMeadow", "meadow-mac": "Quillmap",
+    name = want.get("name", {"meadow": "QuillmapMeadow", "meadow-mac": "Quillmap",
                              "cirrus": "QuillmapCirrus", "orvane-pc": "Orvane"}[kind])
     appdata = os.path.join(home, "appdata", name)
     docs = os.path.join(home, "Documents", "Quillmap")
     _write(os.path.join(appdata, "RegInfo.ini"),
-           reginfo(str(spec.get("devid", "PC-0001")), str(spec.get("version", "8.1")), os_name,
-                   spec.get("product", product), None))
+           reginfo(str(want.get("devid", "PC-0001")), str(want.get("version", "8.1")), os_name,
+                   want.get("product", product), None))
     _write(os.path.join(appdata, "gps.ini"), gps_ini([
         ("Maps2", os.path.join(docs, "Maps")), ("Vuelos", os.path.join(docs, "Tracks")),
         ("Balizas", os.path.join(docs, "Waypoints")), ("Rutas", os.path.join(docs, "Routes"))]))
@@ -195,11 +195,11 @@ def build_desktop(home, spec):
     return [appdata, app]
 
 
-def build_all(root, specs, home=None):
+def build_all(root, devices_wanted, home=None):
     os.makedirs(root, exist_ok=True)
     made = []
-    for spec in specs:
-        made += build_device(root, spec, home=home or os.path.join(os.path.dirname(root), "home"))
+    for want in devices_wanted:
+        made += build_device(root, want, home=home or os.path.join(os.path.dirname(root), "home"))
     return made
 
 

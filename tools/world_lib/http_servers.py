@@ -454,8 +454,8 @@ def parse_range(value, size):
     value = value.strip()
     if not value.startswith("bytes=") or "," in value:
         return None
-    spec = value[6:].strip()
-    first, dash, last = spec.partition("-")
+    ranges = value[6:].strip()
+    first, dash, last = ranges.partition("-")
     if not dash:
         return None
     try:

@@ -84,26 +84,26 @@ def generated_file(seed, size):
                       md5_fn=lambda: content.md5_generated(seed, size))
 
 
-def _member_bytes(spec, base_dir):
-    if "text" in spec:
-        return spec["text"].encode("utf-8")
-    if "gen" in spec:
-        g = spec["gen"]
+def _member_bytes(recipe, base_dir):
+    if "text" in recipe:
+        return recipe["text"].encode("utf-8")
+    if "gen" in recipe:
+        g = recipe["gen"]
         if g["size"] > MAX_BUILT:
             raise ScenarioError("archive member too large to build: %r" % g)
         return content.generated_bytes(int(g.get("seed", 0)), 0, int(g["size"]))
-    if "file" in spec:
-        with open(os.path.join(base_dir, spec["file"]), "rb") as f:
+    if "file" in recipe:
+        with open(os.path.join(base_dir, recipe["file"]), "rb") as f:
             return f.read()
-    if "hex" in spec:
-        return bytes.fromhex(spec["hex"])
-    raise ScenarioError("member needs text, gen, file or hex: %r" % spec)
+    if "hex" in recipe:
+        return bytes.fromhex(recipe["hex"])
+    raise ScenarioError("member needs text, gen, file or hex: %r" % recipe)
 
 
 def _build_zip(members, base_dir):
     buf = io.BytesIO()
     with zipfile.ZipFile(buf, "w", zipfile.ZIP_DEFLATED) as z:
-        for name, spec in members.items():
+        for name, recipe in members.items():
             info = zipfile.ZipInfo(name, date_time=(2024, 1, 1, 0, 0, 0))
             info.compress_type = zipfile.ZIP_DEFLATED
             info.external_attr = 0o644 << 16
@@ -111,7 +111,7 @@ def _build_zip(members, base_dir):
                 info.external_attr = (0o755 << 16) | 0x10
                 z.writestr(info, b"")
             else:
-                z.writestr(info, _member_bytes(spec, base_dir))
+                z.writestr(info, _member_bytes(recipe, base_dir))
     return buf.getvalue()
 
 
@@ -120,7 +120,7 @@ def _build_tar(members, base_dir, gz):
     # mtime fixed and gzip header without a name or time: same bytes every run.
     raw = io.BytesIO()
     with tarfile.open(fileobj=raw, mode="w", format=tarfile.USTAR_FORMAT) as t:
-        for name, spec in members.items():
+        for name, recipe in members.items():
             info = tarfile.TarInfo(name.rstrip("/"))
             info.mtime = 1704067200
             if name.endswith("/"):
@@ -128,7 +128,7 @@ def _build_tar(members, base_dir, gz):
                 info.mode = 0o755
                 t.addfile(info)
             else:
-                data = _member_bytes(spec, base_dir)
+                data = _member_bytes(recipe, base_dir)
                 info.size = len(data)
                 info.mode = 0o644
                 t.addfile(info, io.BytesIO(data))
@@ -140,19 +140,19 @@ def _build_tar(members, base_dir, gz):
     return buf.getvalue()
 
 
-def build_file(spec, base_dir):
-    if "gen" in spec:
-        g = spec["gen"]
+def build_file(recipe, base_dir):
+    if "gen" in recipe:
+        g = recipe["gen"]
         return generated_file(int(g.get("seed", 0)), int(g["size"]))
-    if "file" in spec:
-        return _from_disk(os.path.join(base_dir, spec["file"]))
-    if "zip" in spec:
-        return _from_bytes(_build_zip(spec["zip"], base_dir))
-    if "tar" in spec:
-        return _from_bytes(_build_tar(spec["tar"], base_dir, False))
-    if "tar.gz" in spec:
-        return _from_bytes(_build_tar(spec["tar.gz"], base_dir, True))
-    return _from_bytes(_member_bytes(spec, base_dir))
+    if "file" in recipe:
+        return _from_disk(os.path.join(base_dir, recipe["file"]))
+    if "zip" in recipe:
+        return _from_bytes(_build_zip(recipe["zip"], base_dir))
+    if "tar" in recipe:
+        return _from_bytes(_build_tar(recipe["tar"], base_dir, False))
+    if "tar.gz" in recipe:
+        return _from_bytes(_build_tar(recipe["tar.gz"], base_dir, True))
+    return _from_bytes(_member_bytes(recipe, base_dir))
 
 
 def parse_gen_path(path):
@@ -222,10 +222,10 @@ class Scenario:
         self.appkey = doc.get("appkey", crypto.DEFAULT_APPKEY)
         self.users = doc.get("users", [])
         self.files = {}
-        for path, spec in doc.get("files", {}).items():
+        for path, recipe in doc.get("files", {}).items():
             if not path.startswith("/"):
                 raise ScenarioError("file path must start with '/': %r" % path)
-            self.files[path] = build_file(spec, base_dir)
+            self.files[path] = build_file(recipe, base_dir)
         self.products = doc.get("products", [])
         self.web = doc.get("web", {})
         self.faults = doc.get("faults", {})
