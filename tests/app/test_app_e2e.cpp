@@ -1,6 +1,7 @@
 // The real program on a display (Xvfb when there is none) against the simulated world: started
 // from the demo user's install link, a second start with another link, a start without a link.
 #include "AppTestHome.h"
+#include "support/DemoUser.h"
 #include "support/World.h"
 
 #include <gtest/gtest.h>
@@ -24,10 +25,7 @@ namespace {
 using dltest::AppTestHome;
 using dltest::CountOf;
 
-const char* const kUser = "demo@example.com";
-const char* const kPassword = "demo-password";
-const char* const kToken = "demo-token-7f3a";
-const char* const kSession = "demo-session-20240101";
+using namespace dltest::demo; // the demo scenario's user
 
 std::string BuildDir() {
     const char* b = getenv("DL_BUILD_DIR");

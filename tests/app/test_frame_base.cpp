@@ -14,6 +14,7 @@
 #include "protocol/Catalogue.h"
 #include "protocol/CryptITV.h"
 #include "protocol/ServerProtocol.h"
+#include "support/DemoUser.h"
 #include "support/World.h"
 #include "transfer/InternetITV.h"
 #include "transfer/ManagerComm.h"
@@ -29,11 +30,7 @@ namespace {
 using dltest::AppTestHome;
 using dltest::CountOf;
 
-// The demo scenario's user (tools/scenarios/demo.json).
-const char* const kUser = "demo@example.com";
-const char* const kPassword = "demo-password";
-const char* const kToken = "demo-token-7f3a";
-const char* const kSession = "demo-session-20240101";
+using namespace dltest::demo; // the demo scenario's user
 
 // Install parameters as the web shop makes them: zlib, Twofish, Base64.
 DString Params(const std::string& json) {

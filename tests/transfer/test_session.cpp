@@ -7,6 +7,7 @@
 #include "foundation/Threads.h"
 #include "protocol/Catalogue.h"
 #include "protocol/ServerProtocol.h"
+#include "support/DemoUser.h"
 #include "support/TempDir.h"
 #include "support/World.h"
 #include "transfer/InternetITV.h"
@@ -20,11 +21,7 @@
 
 namespace {
 
-// The demo scenario's user (tools/scenarios/demo.json).
-const char kUser[] = "demo@example.com";
-const char kPassword[] = "demo-password";
-const char kToken[] = "demo-token-7f3a";
-const char kSession[] = "demo-session-20240101";
+using namespace dltest::demo;                 // the demo scenario's user
 const int64_t k2024 = 1704067200LL * 1000000; // 2024-01-01 00:00:00 UTC
 
 class Session : public ::testing::Test {
