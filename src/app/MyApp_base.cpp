@@ -2,6 +2,7 @@
 
 #include "app/MyFrame_base.h"
 #include "files/FitxUtils.h"
+#include "files/PackedFiles.h"
 #include "foundation/Registra.h"
 #include "foundation/Threads.h"
 #include "platform/PlatformFiles.h"
@@ -212,6 +213,7 @@ void MyApp_base::ResetRequestCountForTests() {
 void MyApp_base::Initialize_base() {
     Apple_Init_Paths(InstallWizard_App);
     TFitxUtils::Instala_Hooks_NomFitx();
+    Registra_Sistema_Zip(); // 'archive.zip!/member' names open in place
     DString shared = SharedFolder();
     Registra_SetDataFolder(shared.c_str());
     RegistraGPS.SetFileName((shared + "/quillmap.log").c_str());

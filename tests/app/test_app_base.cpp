@@ -1,6 +1,7 @@
 // The application object without widgets: start-up, the install request, "downloader.cfg", the
 // params file, the interface language and the message box codes.
 #include "app/MyApp_base.h"
+#include "files/FicheroITV.h"
 
 #include "AppTestHome.h"
 #include "foundation/Registra.h"
@@ -60,6 +61,18 @@ TEST_F(AppBase, StartUpMakesTheFoldersAndOpensTheLog) {
     EXPECT_NE(log.find("------------ BEGINNING OF APP"), std::string::npos);
     EXPECT_NE(log.find("MyApp::Initialize() Begin"), std::string::npos);
     EXPECT_EQ(Http_GetExtraCAFile(), "");
+}
+
+TEST_F(AppBase, StartUpLetsZipMembersOpenInPlace) {
+    std::string zip = home.Shared() + "/maps.zip";
+    std::string make = "/usr/bin/python3 -c \"import zipfile,sys; "
+                       "zipfile.ZipFile(sys.argv[1],'w').writestr('Maps/readme.txt','inside')\" " +
+                       zip;
+    ASSERT_EQ(system(make.c_str()), 0);
+    DString text;
+    TStringErr_i err;
+    EXPECT_TRUE(TFicheroITV::LeeTodoAString((zip + "!/Maps/readme.txt").c_str(), text, &err)) << err.c_str();
+    EXPECT_STREQ(text.c_str(), "inside");
 }
 
 TEST_F(AppBase, InstallRequestParsing) {
