@@ -1,6 +1,7 @@
 #include "World.h"
 
 #include <cerrno>
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -229,7 +230,21 @@ std::vector<World::Record> World::Records(const std::string& server) const {
         if (line.empty() || !FlattenJson(line, r)) continue; // a line being written right now
         if (server.empty() || r["server"] == server) out.push_back(r);
     }
-    return out;
+    // A request is recorded when it ends, so a client's next request can be recorded first:
+    // order by arrival. A record without one keeps its place after the one before it.
+    std::vector<std::pair<long long, size_t>> keys;
+    long long last = 0;
+    for (size_t i = 0; i < out.size(); ++i) {
+        auto a = out[i].find("arrival");
+        if (a != out[i].end()) last = std::atoll(a->second.c_str());
+        keys.emplace_back(last, i);
+    }
+    std::sort(keys.begin(), keys.end());
+    std::vector<Record> ordered;
+    ordered.reserve(out.size());
+    for (const auto& k : keys)
+        ordered.push_back(std::move(out[k.second]));
+    return ordered;
 }
 
 std::vector<World::Record> World::WaitRecords(const std::string& server, size_t count, int timeout_ms) const {

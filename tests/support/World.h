@@ -53,8 +53,8 @@ public:
     bool Fault(const std::string& path, const std::string& steps) const;
 
     using Record = std::map<std::string, std::string>; // one recorded request, flattened
-    // The recorded requests (records.jsonl) in order, only those of one server ("files_http",
-    // "support"...) when given.
+    // The recorded requests (records.jsonl) in the order they arrived, only those of one server
+    // ("files_http", "support"...) when given.
     std::vector<Record> Records(const std::string& server = "") const;
     // Records() once it holds at least `count` entries: a server records a request after its
     // answer, so a client may finish first. Waits up to timeout_ms.

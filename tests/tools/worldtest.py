@@ -50,7 +50,7 @@ class WorldCase(unittest.TestCase):
 
     def last_seq(self):
         recs = client.records(self.wdir)
-        return recs[-1]["seq"] if recs else 0
+        return max((r["seq"] for r in recs), default=0)
 
     def wait_records(self, since, server, count=1, timeout=10):
         """Records of server after since, waiting (bounded) until count are there."""

@@ -99,6 +99,7 @@ class Handler(BaseHTTPRequestHandler):
 
     def _route(self, method):
         self.world.touch()
+        self._arrival = self.world.recorder.arrival()
         self.close_connection = True
         path, _, query = self.path.partition("?")
         roles = self.server.roles
@@ -120,7 +121,7 @@ class Handler(BaseHTTPRequestHandler):
 
     def _rec(self, **fields):
         base = {"method": self.command, "path": self.path.partition("?")[0],
-                "port": self.server.port}
+                "port": self.server.port, "arrival": getattr(self, "_arrival", 0)}
         base.update(fields)
         return self.world.recorder.record(self.server.name, **base)
 

@@ -10,7 +10,16 @@ class Recorder:
         self.path = path
         self._lock = threading.Lock()
         self._seq = 0
+        self._arrivals = 0
         self._file = open(path, "a", encoding="utf-8")
+
+    def arrival(self):
+        """A number for a request as it arrives. A request is recorded when it ends, so a client
+        that has already made its next request can see that one recorded first; readers order
+        records by "arrival" (see read_records)."""
+        with self._lock:
+            self._arrivals += 1
+            return self._arrivals
 
     def record(self, server, **fields):
         with self._lock:
@@ -45,4 +54,16 @@ def read_records(path, since=0, server=None):
                     out.append(rec)
     except FileNotFoundError:
         pass
-    return out
+    return in_arrival_order(out)
+
+
+def in_arrival_order(records):
+    """Records in the order their requests arrived. A record without "arrival" (one no request
+    made) keeps its place after the request recorded before it."""
+    keyed = []
+    last = 0
+    for i, rec in enumerate(records):
+        last = rec.get("arrival", last)
+        keyed.append((last, i, rec))
+    keyed.sort(key=lambda k: (k[0], k[1]))
+    return [rec for _, _, rec in keyed]
