@@ -75,6 +75,12 @@ protected:
         return std::vector<dltest::World::Record>(all.begin() + first_record_, all.end());
     }
     std::string Log() const { return dir_.Read("session.log"); }
+    // The session of the demo user once the login has stored its session id and token.
+    void LogIn(TServerSession& s) {
+        s.managerComm = comm_.get();
+        s.sessionId = kSession;
+        s.token = kToken;
+    }
 
     bool Login(TStringErr& err, DString& token, DString& session, const char* password = kPassword) {
         token = kToken;
@@ -377,9 +383,7 @@ TEST_F(Session, NoProductsMemberIsAnEmptySuccess) {
 
 TEST_F(Session, GetProductsRetriesOnceAfterSevenSeconds) {
     TServerSession s;
-    s.managerComm = comm_.get();
-    s.sessionId = kSession;
-    s.token = kToken;
+    LogIn(s);
 
     Web(R"({"products":[{"kind":"error","count":3}]})");
     TStringErr_i err;
@@ -404,9 +408,7 @@ TEST_F(Session, GetProductsRetriesOnceAfterSevenSeconds) {
 
 TEST_F(Session, AStopDuringTheSevenSecondPauseSkipsTheSecondTry) {
     TServerSession s;
-    s.managerComm = comm_.get();
-    s.sessionId = kSession;
-    s.token = kToken;
+    LogIn(s);
 
     Web(R"({"products":[{"kind":"error","count":3}]})");
     TMonitorProc mon;
